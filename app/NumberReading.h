@@ -1,0 +1,34 @@
+#pragma once
+// How the program turns text into numbers, everywhere: the COM number, the
+// sample count, reply digits and sample texts.
+//
+// Blanks, tabs and line feeds are ignored wherever they stand. A number is read
+// from the start of what remains and reading stops at the first character that
+// cannot continue it; text without a number reads as 0.
+
+#include <QString>
+#include <optional>
+
+// Decimal reading: optional sign, digits, one ".", optional exponent (E or D,
+// with optional sign). A leading "&H" reads hexadecimal digits, "&O" octal.
+// Never returns NaN; an exponent too large gives +/-infinity.
+double ReadNumber(QStringView text);
+
+// Unsigned hexadecimal reading of a sample text ("0"-"9", "A"-"F" in either
+// case). Six digits give 0 .. 16777215; never negative.
+double ReadHexNumber(QStringView text);
+
+// Value of one hexadecimal digit character, or -1 when it is none.
+int HexDigitValue(QChar c);
+
+// Nearest whole number, halves to the even neighbour. Empty when the value is
+// not finite or does not fit a 32-bit integer.
+std::optional<int> RoundHalfEven(double value);
+
+// Nearest whole number, halves away from zero (the rule of displayed numbers).
+double RoundHalfAwayFromZero(double value);
+
+// Fixed-point text with exactly `decimals` decimals, at least one digit before
+// the point, "." as the point whatever the locale, the last decimal rounded
+// half away from zero, a minus sign only for a negative result.
+QString FormatFixed(double value, int decimals);

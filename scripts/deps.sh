@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only when some are missing.
+# Usage: scripts/deps.sh [build|demo|all]   (default: build)
+set -euo pipefail
+
+want=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev fonts-noto-cjk)
+case "${1:-build}" in
+  demo|all) want+=(xvfb xauth xdotool) ;;
+esac
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
