@@ -1,0 +1,249 @@
+// The serial link of the window: opening and closing the port, moving an open
+// link to another COM number, and the command transaction with its time-out.
+
+#include "app/Form1.h"
+
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "app/NumberReading.h"
+#include "app/VbComboBox.h"
+#include "serial/CommPort.h"
+
+namespace {
+
+const QChar kCR(13);
+
+// Commands and replies are plain ASCII; one byte is one character both ways,
+// so nothing the board sends is lost or merged in decoding.
+QByteArray toWire(const QString& text)
+{
+    return text.toLatin1();
+}
+
+QString fromWire(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Opening and closing
+// ---------------------------------------------------------------------------
+
+void Form1::OpenCommPort()
+{
+    const auto fail = [this] {
+        PortOpened = false;
+        Status->setText(QStringLiteral("Setting Error"));
+    };
+
+    // 1. A port left open is closed first.
+    if (MSComm1->PortOpen()) {
+        MSComm1->Close();
+        if (MSComm1->PortOpen())
+            return fail();
+    }
+
+    // 2. The typed text, or the text of the chosen entry.
+    const int index = ComboCommPort->ListIndex();
+    const QString name = index < 0 ? ComboCommPort->Text() : ComboCommPort->List(index);
+
+    // 3. The name must begin with "COM" exactly.
+    if (!name.startsWith(QStringLiteral("COM"), Qt::CaseSensitive)) {
+        Status->setText(QStringLiteral("COM 設定エラー"));
+        return;
+    }
+
+    // 4. The rest is a number by the program's reading rule.
+    const double number = ReadNumber(QStringView(name).mid(3));
+
+    // 5. Range check (absent when the profile has none).
+    if (Profile().maxComNumber > 0 && number > Profile().maxComNumber) {
+        Status->setText(QString::fromUtf8(Profile().comRangeMessage));
+        PortOpened = false;
+        return;
+    }
+
+    // 6. Nearest whole number, halves to even. A number that does not fit an
+    //    integer (only possible without a range check) cannot name a port.
+    const std::optional<int> com = RoundHalfEven(number);
+    if (!com || !MSComm1->SetCommPort(*com))
+        return fail();
+
+    // 7. Line settings of the model.
+    const bool tamrix = Profile().alwaysTamrixSettings || TamrixSelected();
+    const QString settings = tamrix ? QStringLiteral("115200,N,8,1") : QStringLiteral("38400,N,8,1");
+    if (!MSComm1->SetSettings(settings))
+        return fail();
+
+    // 8. - 13.
+    if (!MSComm1->Open())
+        return fail();
+    MSComm1->ClearInput();
+    MSComm1->SetRThreshold(0);
+    MSComm1->SetSThreshold(0);
+    PortOpened = true;
+    MSComm1->SetHandshakingNone();
+}
+
+void Form1::CloseCommPort()
+{
+    PortOpened = false;
+    if (MSComm1->PortOpen())
+        MSComm1->Close();
+    // A transaction waiting on this port ends now (quit, device lost).
+    if (waitLoop_)
+        waitLoop_->quit();
+}
+
+void Form1::ComboCommPort_Click()
+{
+    // A closed port only takes the new choice at the next OpenCommPort.
+    if (!MSComm1->PortOpen())
+        return;
+    const int index = ComboCommPort->ListIndex();
+    if (index < 0)
+        return;
+    MSComm1->Close();
+    // The settings and PortOpened stay as they are.
+    if (MSComm1->SetCommPort(index + 1) && MSComm1->Open())
+        return;
+    // The new port cannot be opened: the link is down, and the window says so
+    // rather than showing a connection that no longer exists.
+    linkDown(QStringLiteral("Setting Error"), QStringLiteral("COM Open 失敗 ..."));
+}
+
+void Form1::onPortFailed()
+{
+    linkDown(QStringLiteral("COMポートが切断されました"), QStringLiteral("COM切断"));
+}
+
+void Form1::linkDown(const QString& status, const QString& comStatus)
+{
+    const bool wasMeasuring = Measuring;
+    CloseCommPort();
+    if (QuitDone)
+        return;
+    if (wasMeasuring)
+        MeasurementPortLost();
+
+    auto show = [this, status, comStatus] {
+        if (QuitDone || PortOpened)
+            return; // quit, or a new connection was made meanwhile
+        Button1->setText(QStringLiteral("接続確認"));
+        if (Option_CM)
+            Option_CM->setEnabled(true);
+        if (Option_RS)
+            Option_RS->setEnabled(true);
+        if (Profile().hasControlStates) {
+            DisableControls();
+            Button1->setEnabled(true);
+        }
+        Status->setText(status);
+        ComStatus->setText(comStatus);
+    };
+    // During a transaction the handler that waits still has to finish (its
+    // SendCommand now returns false); the closed-link state is shown after
+    // it, so that its own failure texts do not cover the reason.
+    if (inTransaction_)
+        QTimer::singleShot(0, this, show);
+    else
+        show();
+}
+
+// ---------------------------------------------------------------------------
+// Command transaction
+// ---------------------------------------------------------------------------
+
+bool Form1::SendCommand(QString command, QString& reply, qint16 timeout)
+{
+    const QString cmd = command;
+    reply.clear();
+    // Never nest, never talk to a closed port, nothing after quit.
+    if (inTransaction_ || QuitDone || !MSComm1 || !MSComm1->PortOpen())
+        return false;
+
+    inTransaction_ = true;
+    StartTimeout(timeout);
+    MSComm1->SetRThreshold(0);
+    MSComm1->Input(); // whatever came before the command is not the reply
+    MSComm1->Output(toWire(cmd + Terminator));
+
+    // Wait without spinning: the loop sleeps until bytes arrive, the timer
+    // ticks or the port goes away, and handles window events meanwhile.
+    QEventLoop loop;
+    waitLoop_ = &loop;
+    const QMetaObject::Connection c1 = connect(MSComm1, &CommPort::BytesArrived, &loop, &QEventLoop::quit);
+    const QMetaObject::Connection c2 = connect(MSComm1, &CommPort::PortFailed, &loop, &QEventLoop::quit);
+
+    bool aborted = false;
+    for (;;) {
+        if (reply.contains(kCR) || TimedOut)
+            break;
+        if (QuitDone || !MSComm1->PortOpen()) {
+            aborted = true;
+            break;
+        }
+        reply += fromWire(MSComm1->Input());
+        if (reply.contains(kCR))
+            break;
+        // -1: the application is quitting and no event loop may run.
+        if (loop.exec() == -1) {
+            aborted = true;
+            break;
+        }
+    }
+
+    disconnect(c1);
+    disconnect(c2);
+    waitLoop_ = nullptr;
+    StopTimeout();
+    inTransaction_ = false;
+
+    const qsizetype cr = reply.indexOf(kCR);
+    if (!aborted && cr >= 0 && reply.size() > 1) {
+        reply.truncate(cr);
+        return true;
+    }
+    reply.clear();
+    return false;
+}
+
+void Form1::StartTimeout(qint16 interval)
+{
+    // A coarse timer may fire up to 5 % late; the time-out should not.
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1->stop();
+    TimedOut = false;
+    // A negative interval would never tick; it counts as "at once".
+    Timer1->setInterval(interval < 0 ? 0 : interval);
+    Timer1->start();
+}
+
+void Form1::StopTimeout()
+{
+    Timer1->stop();
+    TimedOut = false;
+}
+
+void Form1::Timer1_Timer()
+{
+    Timer1->stop();
+    TimedOut = true;
+    if (waitLoop_)
+        waitLoop_->quit();
+}
+
+void Form1::FlushCommPort()
+{
+    if (!MSComm1 || !MSComm1->PortOpen())
+        return;
+    MSComm1->Input();
+    MSComm1->Output(toWire(Terminator));
+}

@@ -1,0 +1,248 @@
+#include "serial/QtCommPort.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTimer>
+
+CommPort* CreateDefaultCommPort(QObject* parent)
+{
+    return new QtCommPort(parent);
+}
+
+// ---------------------------------------------------------------------------
+// Pure helpers
+// ---------------------------------------------------------------------------
+
+std::optional<LineSettings> ParseLineSettings(const QString& text)
+{
+    const QStringList f = text.split(u',');
+    if (f.size() != 4)
+        return std::nullopt;
+    LineSettings s;
+
+    bool ok = false;
+    const QString baud = f[0].trimmed();
+    for (QChar c : baud)
+        if (!c.isDigit() || c.unicode() > 127)
+            return std::nullopt;
+    const qlonglong rate = baud.toLongLong(&ok);
+    if (!ok || rate <= 0 || rate > 4000000)
+        return std::nullopt;
+    s.baudRate = static_cast<qint32>(rate);
+
+    const QString parity = f[1].trimmed().toUpper();
+    if (parity == u"N")
+        s.parity = QSerialPort::NoParity;
+    else if (parity == u"E")
+        s.parity = QSerialPort::EvenParity;
+    else if (parity == u"O")
+        s.parity = QSerialPort::OddParity;
+    else if (parity == u"M")
+        s.parity = QSerialPort::MarkParity;
+    else if (parity == u"S")
+        s.parity = QSerialPort::SpaceParity;
+    else
+        return std::nullopt;
+
+    const QString data = f[2].trimmed();
+    if (data == u"5")
+        s.dataBits = QSerialPort::Data5;
+    else if (data == u"6")
+        s.dataBits = QSerialPort::Data6;
+    else if (data == u"7")
+        s.dataBits = QSerialPort::Data7;
+    else if (data == u"8")
+        s.dataBits = QSerialPort::Data8;
+    else
+        return std::nullopt;
+
+    const QString stop = f[3].trimmed();
+    if (stop == u"1")
+        s.stopBits = QSerialPort::OneStop;
+    else if (stop == u"1.5")
+        s.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == u"2")
+        s.stopBits = QSerialPort::TwoStop;
+    else
+        return std::nullopt;
+    return s;
+}
+
+QString ComPortLinkFolder()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the convention says.
+    if (base.isEmpty() || QDir::isRelativePath(base)) {
+        QString home = qEnvironmentVariable("HOME");
+        if (home.isEmpty())
+            home = QDir::homePath();
+        base = home + QStringLiteral("/.config");
+    }
+    return base + QStringLiteral("/vexlo/ports");
+}
+
+QString ResolveComPortName(int number)
+{
+    if (number < 1)
+        return {};
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(number);
+#else
+    const QFileInfo link(ComPortLinkFolder() + QStringLiteral("/COM%1").arg(number));
+    if (link.isSymLink()) {
+        const QString target = link.symLinkTarget();
+        if (!target.isEmpty())
+            return target;
+    }
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// QtCommPort
+// ---------------------------------------------------------------------------
+
+QtCommPort::QtCommPort(QObject* parent)
+    : CommPort(parent), port_(new QSerialPort(this))
+{
+    // Unlimited: everything that arrives between two reads is kept.
+    port_->setReadBufferSize(0);
+    port_->setFlowControl(QSerialPort::NoFlowControl);
+    apply(line_);
+    connect(port_, &QSerialPort::readyRead, this, &QtCommPort::onReadyRead);
+    connect(port_, &QSerialPort::errorOccurred, this, &QtCommPort::onError);
+}
+
+QtCommPort::~QtCommPort()
+{
+    failPending_ = false;
+    if (port_->isOpen())
+        port_->close();
+}
+
+bool QtCommPort::PortOpen() const
+{
+    return port_->isOpen();
+}
+
+bool QtCommPort::Open()
+{
+    if (port_->isOpen())
+        return false;
+    device_ = ResolveComPortName(number_);
+    if (device_.isEmpty())
+        return false;
+    port_->setPortName(device_);
+    if (!apply(line_))
+        return false;
+    if (!port_->open(QIODevice::ReadWrite)) {
+        port_->clearError();
+        return false;
+    }
+    failPending_ = false;
+    // A freshly opened port may hand over bytes from before the opening.
+    ClearInput();
+    return true;
+}
+
+void QtCommPort::Close()
+{
+    failPending_ = false;
+    if (port_->isOpen())
+        port_->close();
+    port_->clearError();
+}
+
+bool QtCommPort::SetCommPort(int number)
+{
+    if (number < 1)
+        return false;
+    number_ = number;
+    return true;
+}
+
+bool QtCommPort::SetSettings(const QString& settings)
+{
+    const std::optional<LineSettings> parsed = ParseLineSettings(settings);
+    if (!parsed)
+        return false;
+    if (!apply(*parsed)) {
+        // Keep the port on the settings that were in force.
+        apply(line_);
+        port_->clearError();
+        return false;
+    }
+    line_ = *parsed;
+    settings_ = settings;
+    return true;
+}
+
+bool QtCommPort::apply(const LineSettings& s)
+{
+    // Before opening these only record the values; open() applies them and
+    // fails when the device refuses them.
+    return port_->setBaudRate(s.baudRate) && port_->setParity(s.parity)
+        && port_->setDataBits(s.dataBits) && port_->setStopBits(s.stopBits);
+}
+
+void QtCommPort::ClearInput()
+{
+    if (!port_->isOpen())
+        return;
+    port_->clear(QSerialPort::Input);
+    port_->readAll();
+}
+
+void QtCommPort::SetHandshakingNone()
+{
+    port_->setFlowControl(QSerialPort::NoFlowControl);
+}
+
+QByteArray QtCommPort::Input()
+{
+    if (!port_->isOpen())
+        return {};
+    return port_->readAll();
+}
+
+bool QtCommPort::Output(const QByteArray& data)
+{
+    if (!port_->isOpen() || failPending_)
+        return false;
+    if (port_->write(data) != data.size())
+        return false;
+    // Hand the bytes to the device now rather than on the next event loop pass.
+    port_->flush();
+    return true;
+}
+
+void QtCommPort::onReadyRead()
+{
+    emit BytesArrived();
+    if (rthreshold_ > 0 && port_->isOpen() && port_->bytesAvailable() >= rthreshold_)
+        emit OnComm(ComEvReceive);
+}
+
+void QtCommPort::onError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    if (!port_->isOpen() || failPending_)
+        return;
+    // The device is gone. QSerialPort keeps reporting the error for as long
+    // as the descriptor stays open, so close it - but from the event loop,
+    // not from inside QSerialPort's own notification.
+    failPending_ = true;
+    QTimer::singleShot(0, this, &QtCommPort::failNow);
+}
+
+void QtCommPort::failNow()
+{
+    if (!failPending_)
+        return; // closed on purpose in the meantime
+    failPending_ = false;
+    port_->close();
+    port_->clearError();
+    emit PortFailed();
+}

@@ -1,0 +1,176 @@
+#include "support/TestPty.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+ComConfigDir::ComConfigDir()
+{
+    hadValue_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    saved_ = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
+    QDir().mkpath(portsFolder());
+}
+
+ComConfigDir::~ComConfigDir()
+{
+    if (hadValue_)
+        qputenv("XDG_CONFIG_HOME", saved_);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+QString ComConfigDir::portsFolder() const
+{
+    return dir_.path() + QStringLiteral("/vexlo/ports");
+}
+
+bool ComConfigDir::link(int com, const QString& target) const
+{
+    const QString name = portsFolder() + QStringLiteral("/COM%1").arg(com);
+    QFile::remove(name);
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()) == 0;
+}
+
+TestPty::TestPty() = default;
+
+TestPty::~TestPty()
+{
+    hangUp();
+}
+
+bool TestPty::open()
+{
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0)
+        return false;
+    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+        return false;
+    const char* name = ::ptsname(master_);
+    if (!name)
+        return false;
+    slavePath_ = QString::fromLocal8Bit(name);
+    keptSlave_ = ::open(name, O_RDWR | O_NOCTTY);
+    if (keptSlave_ < 0)
+        return false;
+    // Raw on both sides: no echo, no line editing, CR passes unchanged.
+    termios t{};
+    ::tcgetattr(keptSlave_, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(keptSlave_, TCSANOW, &t);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+bool TestPty::linkAs(const ComConfigDir& cfg, int com) const
+{
+    return cfg.link(com, slavePath_);
+}
+
+bool TestPty::lineSettings(termios* out) const
+{
+    // On Linux the master reports the slave's settings.
+    return master_ >= 0 && ::tcgetattr(master_, out) == 0;
+}
+
+int TestPty::baudRate() const
+{
+    termios t{};
+    if (!lineSettings(&t))
+        return 0;
+    switch (::cfgetospeed(&t)) {
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+    }
+}
+
+bool TestPty::write(const QByteArray& bytes) const
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{master_, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+            continue;
+        }
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+QByteArray TestPty::readNow() const
+{
+    QByteArray out;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        out.append(buf, n);
+    }
+    return out;
+}
+
+QByteArray TestPty::readFor(int ms) const
+{
+    QByteArray out;
+    QElapsedTimer t;
+    t.start();
+    for (qint64 left = ms; left > 0; left = ms - t.elapsed()) {
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, int(left)) > 0)
+            out += readNow();
+    }
+    return out;
+}
+
+void TestPty::answerWith(std::function<QByteArray(const QByteArray&)> answer)
+{
+    answer_ = std::move(answer);
+    if (!notifier_) {
+        notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { onReadable(); });
+    }
+}
+
+void TestPty::onReadable()
+{
+    const QByteArray got = readNow();
+    received_ += got;
+    pending_ += got;
+    qsizetype cr;
+    while ((cr = pending_.indexOf('\r')) >= 0) {
+        const QByteArray command = pending_.left(cr);
+        pending_.remove(0, cr + 1);
+        if (answer_) {
+            const QByteArray reply = answer_(command);
+            if (!reply.isEmpty())
+                write(reply);
+        }
+    }
+}
+
+void TestPty::hangUp()
+{
+    notifier_.reset();
+    if (master_ >= 0)
+        ::close(master_);
+    if (keptSlave_ >= 0)
+        ::close(keptSlave_);
+    master_ = keptSlave_ = -1;
+}

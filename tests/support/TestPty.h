@@ -1,0 +1,80 @@
+#pragma once
+// A bare pseudo-terminal for serial-port tests that need the far side under
+// the test's own control: the line settings the host applied (read back from
+// the master), bytes written by hand, a peer that answers commands, and a
+// hang-up (the master closed under an open port).
+//
+//   ComConfigDir cfg;                  // XDG_CONFIG_HOME -> a temporary folder
+//   TestPty pty; QVERIFY(pty.open()); QVERIFY(pty.linkAs(cfg, 4));  // COM4
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+struct termios;
+
+// Points XDG_CONFIG_HOME at a temporary folder for its lifetime and restores
+// the previous value afterwards.
+class ComConfigDir {
+public:
+    ComConfigDir();
+    ~ComConfigDir();
+    QString portsFolder() const;   // <tmp>/vexlo/ports (created)
+    // Makes COM<com> a link to `target` (which need not exist).
+    bool link(int com, const QString& target) const;
+    QString path() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+    QByteArray saved_;
+    bool hadValue_ = false;
+};
+
+class TestPty {
+public:
+    TestPty();
+    ~TestPty();
+    TestPty(const TestPty&) = delete;
+    TestPty& operator=(const TestPty&) = delete;
+
+    // Opens master and slave. A slave descriptor is kept open so that the
+    // host closing its port is not a hang-up for the master.
+    bool open();
+    bool linkAs(const ComConfigDir& cfg, int com) const;
+    QString slavePath() const { return slavePath_; }
+    int masterFd() const { return master_; }
+
+    // The line settings the slave side currently has.
+    bool lineSettings(termios* out) const;
+    // Baud rate as a number (e.g. 115200), 0 when unknown.
+    int baudRate() const;
+
+    bool write(const QByteArray& bytes) const;
+    // Everything the host wrote that arrives within `ms` milliseconds.
+    QByteArray readFor(int ms) const;
+    // Whatever is waiting now, without blocking.
+    QByteArray readNow() const;
+
+    // Answers from the test's own event loop: each time a carriage return
+    // arrives, `answer` gets the command before it and its result is written
+    // back (nothing when empty). Every received byte is kept in received().
+    void answerWith(std::function<QByteArray(const QByteArray&)> answer);
+    QByteArray received() const { return received_; }
+
+    // The far side goes away: master and kept slave closed.
+    void hangUp();
+
+private:
+    void onReadable();
+
+    int master_ = -1;
+    int keptSlave_ = -1;
+    QString slavePath_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::function<QByteArray(const QByteArray&)> answer_;
+    QByteArray pending_;
+    QByteArray received_;
+};
