@@ -1,0 +1,472 @@
+#include "datafile/DataFile.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <cmath>
+#include <cstring>
+
+#include "app/NumberReading.h"
+
+namespace {
+
+const QLatin1String kCrLf("\r\n");
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\n';
+}
+
+bool isDigit(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
+
+bool breaksLine(char16_t u)
+{
+    return u < 0x20 || u == 0x7F;
+}
+
+// Appends a header value; a control character (a typed or noisy CR/LF) would
+// split the line, so it becomes "?".
+void appendField(QString& out, const QString& text)
+{
+    for (QChar c : text)
+        out.append(breaksLine(c.unicode()) ? QChar(u'?') : c);
+}
+
+// Longest text threeDecimalsFast writes.
+constexpr int kFastDigits = 15;
+constexpr int kFastMaxChars = kFastDigits + 6; // sign, carry digit, "0", point, 3 decimals
+
+// Three decimals straight from the digits of a plain decimal text (blanks,
+// sign, digits, point; no exponent) with at most 15 significant digits. Such a
+// text converts to a double and back without change, so this gives exactly
+// what FormatFixed(ReadNumber(text), 3) gives, without the conversions that
+// dominate the time of a large millivolt block. Writes at most kFastMaxChars
+// characters to `dest` and returns their number, or -1 for any other text;
+// the caller then takes the general road.
+template <typename Ch>
+int threeDecimalsFast(const Ch* p, const Ch* e, char16_t* dest)
+{
+    auto blank = [](Ch c) { return c == Ch(' ') || c == Ch('\t') || c == Ch('\n'); };
+    auto digit = [](Ch c) { return c >= Ch('0') && c <= Ch('9'); };
+    while (p < e && blank(*p))
+        ++p;
+    while (e > p && blank(e[-1]))
+        --e;
+    bool negative = false;
+    if (p < e && (*p == Ch('+') || *p == Ch('-')))
+        negative = *p++ == Ch('-');
+    const Ch* intStart = p;
+    while (p < e && digit(*p))
+        ++p;
+    const Ch* intEnd = p;
+    const Ch* fracStart = p;
+    const Ch* fracEnd = p;
+    if (p < e && *p == Ch('.')) {
+        fracStart = ++p;
+        while (p < e && digit(*p))
+            ++p;
+        fracEnd = p;
+    }
+    if (p != e || (intStart == intEnd && fracStart == fracEnd))
+        return -1; // exponent, stray character, or no digits at all
+    while (intStart < intEnd && *intStart == Ch('0'))
+        ++intStart;
+    qsizetype significant = (intEnd - intStart) + (fracEnd - fracStart);
+    if (intStart == intEnd)
+        for (const Ch* f = fracStart; f < fracEnd && *f == Ch('0'); ++f)
+            --significant;
+    if (significant > kFastDigits)
+        return -1;
+
+    // Digits go to dest + 2, leaving room for a sign and a carry digit.
+    char16_t* const start = dest + 2;
+    char16_t* q = start;
+    if (intStart == intEnd)
+        *q++ = u'0';
+    for (const Ch* d = intStart; d < intEnd; ++d)
+        *q++ = char16_t(*d);
+    char16_t* const point = q;
+    *q++ = u'.';
+    for (int k = 0; k < 3; ++k)
+        *q++ = fracStart + k < fracEnd ? char16_t(fracStart[k]) : u'0';
+    char16_t* first = start;
+    // Half away from zero: the fourth decimal decides.
+    if (fracEnd - fracStart > 3 && fracStart[3] >= Ch('5')) {
+        char16_t* d = q - 1;
+        for (;;) {
+            if (d == point) {
+                --d;
+                continue;
+            }
+            if (d < start) {
+                *--first = u'1';
+                break;
+            }
+            if (*d == u'9') {
+                *d-- = u'0';
+                continue;
+            }
+            ++*d;
+            break;
+        }
+    }
+    bool zero = true;
+    for (const char16_t* d = first; d < q && zero; ++d)
+        zero = *d == u'0' || *d == u'.';
+    if (negative && !zero)
+        *--first = u'-';
+    const int n = int(q - first);
+    if (first != dest)
+        std::memmove(dest, first, size_t(n) * sizeof(char16_t));
+    return n;
+}
+
+int threeDecimalsFast(QStringView text, char16_t* dest)
+{
+    return threeDecimalsFast(text.utf16(), text.utf16() + text.size(), dest);
+}
+
+// Writes the rows straight into a string's buffer, growing it as needed:
+// a full block has 131070 cells, and appending each piece separately costs
+// more than the formatting itself.
+class RowWriter {
+public:
+    explicit RowWriter(QString& out, qsizetype expected)
+        : out_(out), pos_(out.size())
+    {
+        out_.resize(pos_ + expected);
+        p_ = reinterpret_cast<char16_t*>(out_.data());
+    }
+    ~RowWriter() { out_.resize(pos_); }
+
+    // Room for `n` more characters.
+    void Reserve(qsizetype n)
+    {
+        if (pos_ + n > out_.size()) {
+            out_.resize(qMax(pos_ + n, out_.size() * 2));
+            p_ = reinterpret_cast<char16_t*>(out_.data());
+        }
+    }
+    // Callers Reserve() first.
+    void Put(char16_t c) { p_[pos_++] = c; }
+    char16_t* Cursor() { return p_ + pos_; }
+    void Advance(qsizetype n) { pos_ += n; }
+
+    // A sample text with the characters that would break the file as "?".
+    void Cell(QStringView text) { Cell(text.utf16(), text.size()); }
+    template <typename Ch>
+    void Cell(const Ch* text, qsizetype size)
+    {
+        Reserve(size);
+        for (qsizetype k = 0; k < size; ++k) {
+            const char16_t u = char16_t(text[k]);
+            p_[pos_++] = breaksLine(u) || u == u',' ? u'?' : u;
+        }
+    }
+
+private:
+    QString& out_;
+    qsizetype pos_;
+    char16_t* p_;
+};
+
+} // namespace
+
+bool IsDecimalNumberText(QStringView text)
+{
+    qsizetype i = 0;
+    qsizetype end = text.size();
+    while (i < end && isBlank(text.at(i)))
+        ++i;
+    while (end > i && isBlank(text.at(end - 1)))
+        --end;
+    if (i < end && (text.at(i) == u'+' || text.at(i) == u'-'))
+        ++i;
+    bool digits = false;
+    while (i < end && isDigit(text.at(i))) {
+        ++i;
+        digits = true;
+    }
+    if (i < end && text.at(i) == u'.') {
+        ++i;
+        while (i < end && isDigit(text.at(i))) {
+            ++i;
+            digits = true;
+        }
+    }
+    if (!digits)
+        return false;
+    if (i < end) {
+        // Exponent: E (or D, which the program's number reading also takes),
+        // optional sign, at least one digit.
+        const char16_t e = text.at(i).unicode();
+        if (e != u'E' && e != u'e' && e != u'D' && e != u'd')
+            return false;
+        ++i;
+        if (i < end && (text.at(i) == u'+' || text.at(i) == u'-'))
+            ++i;
+        bool expDigits = false;
+        while (i < end && isDigit(text.at(i))) {
+            ++i;
+            expDigits = true;
+        }
+        if (!expDigits)
+            return false;
+    }
+    return i == end;
+}
+
+QString MillivoltCellText(const QString& text)
+{
+    char16_t fast[kFastMaxChars];
+    const int n = threeDecimalsFast(text, fast);
+    if (n >= 0)
+        return QString(reinterpret_cast<const QChar*>(fast), n);
+    if (!IsDecimalNumberText(text))
+        return text;
+    const double value = ReadNumber(text);
+    if (!std::isfinite(value)) // "1E999": keep what the board sent
+        return text;
+    return FormatFixed(value, 3);
+}
+
+QString DataFileDateTimeText(const QDateTime& when)
+{
+    return when.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+}
+
+namespace {
+
+bool validChannelMode(const DataFileContent& c)
+{
+    return c.channelMode >= 0 && c.channelMode <= 2;
+}
+
+int rowsOf(const DataFileContent& c)
+{
+    return (validChannelMode(c) && c.samples) ? qBound(0, c.rowCount, c.samples->size()) : 0;
+}
+
+// The seven header lines and, for a valid channel mode, the column header.
+void appendHeader(QString& out, const DataFileContent& c)
+{
+    appendField(out, c.title);
+    out += kCrLf;
+    appendField(out, c.dateTime);
+    out += kCrLf;
+    appendField(out, c.gainEntry);
+    out += kCrLf;
+    out += QStringLiteral("フィルタ : ");
+    appendField(out, c.filterCaption);
+    out += kCrLf;
+    out += QStringLiteral("データレート : ");
+    appendField(out, c.rateEntry);
+    out += kCrLf;
+    out += QStringLiteral("測定ＣＨ : ");
+    appendField(out, c.channelEntry);
+    out += kCrLf;
+    // One blank stands in the place of the sign of a non-negative count.
+    out += QStringLiteral("データ個数 : ");
+    out += u' ';
+    out += QString::number(rowsOf(c));
+    out += kCrLf;
+    if (!validChannelMode(c))
+        return;
+
+    const QString unit = c.hex ? QStringLiteral(" [hex]") : QStringLiteral(" [mV]");
+    if (c.channelMode == 2) {
+        appendField(out, c.channelList0);
+        out += unit;
+        out += u',';
+        appendField(out, c.channelList1);
+        out += unit;
+    } else {
+        appendField(out, c.shownChannel);
+        out += unit;
+    }
+    out += kCrLf;
+}
+
+// Data rows first .. last-1 (within rowsOf(c)).
+void appendRows(QString& out, const DataFileContent& c, int first, int last)
+{
+    RowWriter w(out, qsizetype(last - first) * (c.channelMode == 2 ? 20 : 10));
+    // One cell; short texts are read in place as the block keeps them.
+    auto cell = [&](int i, int channel) {
+        QLatin1StringView latin1;
+        if (c.samples->FieldLatin1(i, channel, &latin1)) {
+            const uchar* text = reinterpret_cast<const uchar*>(latin1.data());
+            if (!c.hex && !latin1.isEmpty()) {
+                w.Reserve(kFastMaxChars);
+                const int n = threeDecimalsFast(text, text + latin1.size(), w.Cursor());
+                if (n >= 0) {
+                    w.Advance(n);
+                    return;
+                }
+                w.Cell(MillivoltCellText(QString(latin1)));
+                return;
+            }
+            w.Cell(text, latin1.size());
+            return;
+        }
+        const QString text = c.samples->Field(i, channel);
+        w.Cell(c.hex ? text : MillivoltCellText(text));
+    };
+    for (int i = first; i < last; ++i) {
+        if (c.channelMode == 2) {
+            cell(i, 0);
+            w.Reserve(1);
+            w.Put(u',');
+            cell(i, 1);
+        } else {
+            cell(i, c.channelMode);
+        }
+        w.Reserve(2);
+        w.Put(u'\r');
+        w.Put(u'\n');
+    }
+}
+
+// Appends the Shift-JIS bytes of `text` to `out`; `cache` remembers the bytes
+// of each non-ASCII character met so far.
+void appendShiftJis(QStringView text, QByteArray& out, QHash<char32_t, QByteArray>& cache);
+
+const char* const kCodec = "Shift_JIS";
+
+bool haveShiftJis(QString* error)
+{
+    if (QStringEncoder(kCodec).isValid())
+        return true;
+    if (error)
+        *error = QStringLiteral("This Qt build has no Shift_JIS encoder.");
+    return false;
+}
+
+} // namespace
+
+QString RenderDataFile(const DataFileContent& c)
+{
+    QString out;
+    const int rows = rowsOf(c);
+    appendHeader(out, c);
+    appendRows(out, c, 0, rows);
+    return out;
+}
+
+bool EncodeDataFile(const DataFileContent& c, const std::function<bool(const QByteArray&)>& sink,
+                    QString* error)
+{
+    if (!haveShiftJis(error))
+        return false;
+    // Rows are rendered and encoded a slice at a time, so the text of a large
+    // block never exists whole and the buffers stay small.
+    QHash<char32_t, QByteArray> cache;
+    const int rows = rowsOf(c);
+    QString slice;
+    QByteArray bytes;
+    appendHeader(slice, c);
+    appendShiftJis(slice, bytes, cache);
+    constexpr int kSliceRows = 2048;
+    for (int first = 0; first < rows; first += kSliceRows) {
+        slice.resize(0); // keeps the capacity
+        appendRows(slice, c, first, qMin(rows, first + kSliceRows));
+        appendShiftJis(slice, bytes, cache);
+        if (!sink(bytes)) {
+            if (error)
+                error->clear();
+            return false;
+        }
+        bytes.resize(0);
+    }
+    if (!bytes.isEmpty() && !sink(bytes)) {
+        if (error)
+            error->clear();
+        return false;
+    }
+    return true;
+}
+
+bool EncodeDataFile(const DataFileContent& c, QByteArray& out, QString* error)
+{
+    out.clear();
+    return EncodeDataFile(c, [&out](const QByteArray& bytes) {
+        out += bytes;
+        return true;
+    }, error);
+}
+
+namespace {
+
+void appendShiftJis(QStringView text, QByteArray& out, QHash<char32_t, QByteArray>& cache)
+{
+    // Almost everything is ASCII and is copied as it is. Each other character is
+    // encoded on its own by a fresh encoder and kept only when the encoder
+    // reports no error and the bytes decode back to the same character: Qt's
+    // encoder writes a substitute (not "?") for what it cannot map, and some
+    // characters map one way only.
+    const qsizetype n = text.size();
+    // Every character gives at least one byte; the output grows only when a
+    // character needs two.
+    qsizetype pos = out.size();
+    out.resize(pos + n);
+    char* p = out.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = text.at(i).unicode();
+        if (u < 0x80) {
+            p[pos++] = char(u);
+            continue;
+        }
+        qsizetype len = 1;
+        char32_t cp = u;
+        if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            cp = QChar::surrogateToUcs4(u, text.at(i + 1).unicode());
+            len = 2;
+        }
+        auto hit = cache.constFind(cp);
+        if (hit == cache.constEnd()) {
+            const QStringView one = text.mid(i, len);
+            QByteArray bytes;
+            if (!QChar::isSurrogate(u) || len == 2) {
+                QStringEncoder encoder(kCodec);
+                bytes = encoder.encode(one);
+                bool ok = !encoder.hasError() && !bytes.isEmpty();
+                if (ok) {
+                    QStringDecoder decoder(kCodec);
+                    const QString back = decoder.decode(bytes);
+                    ok = !decoder.hasError() && back == one;
+                }
+                if (!ok)
+                    bytes.clear();
+            }
+            if (bytes.isEmpty())
+                bytes = QByteArrayLiteral("?");
+            hit = cache.insert(cp, bytes);
+        }
+        const QByteArray& bytes = *hit;
+        i += len - 1;
+        const qsizetype need = pos + bytes.size() + (n - i - 1);
+        if (need > out.size()) {
+            out.resize(need + n / 8 + 16);
+            p = out.data();
+        }
+        std::memcpy(p + pos, bytes.constData(), size_t(bytes.size()));
+        pos += bytes.size();
+    }
+    out.resize(pos);
+}
+
+} // namespace
+
+bool EncodeShiftJis(QStringView text, QByteArray& out, QString* error)
+{
+    out.clear();
+    if (!haveShiftJis(error))
+        return false;
+    QHash<char32_t, QByteArray> cache;
+    appendShiftJis(text, out, cache);
+    return true;
+}

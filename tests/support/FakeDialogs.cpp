@@ -1,0 +1,38 @@
+#include "support/FakeDialogs.h"
+
+#include <QStringList>
+
+void FakeDialogs::Message(QWidget*, const QString& caption, const QString& text)
+{
+    shown.append({Shown::Message, caption, text});
+}
+
+bool FakeDialogs::AskYesNo(QWidget*, const QString& caption, const QString& text)
+{
+    shown.append({Shown::Question, caption, text});
+    return answerYes;
+}
+
+QString FakeDialogs::GetSaveFileName(QWidget*, const SaveDialogRequest& request)
+{
+    shown.append({Shown::SaveDialog, request.title, request.fileName});
+    requests.append(request);
+    return onSaveDialog ? onSaveDialog(request) : savePath;
+}
+
+int FakeDialogs::count(Shown::Kind kind) const
+{
+    int n = 0;
+    for (const Shown& s : shown)
+        n += s.kind == kind;
+    return n;
+}
+
+QStringList FakeDialogs::texts(Shown::Kind kind) const
+{
+    QStringList out;
+    for (const Shown& s : shown)
+        if (s.kind == kind)
+            out.append(s.text);
+    return out;
+}

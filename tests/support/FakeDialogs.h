@@ -1,0 +1,36 @@
+#pragma once
+// Scripted message boxes and save dialog for unit tests: every call is
+// recorded, and the answers come from the fields a test sets beforehand.
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+#include "app/Dialogs.h"
+
+class FakeDialogs : public Dialogs {
+public:
+    struct Shown {
+        enum Kind { Message, Question, SaveDialog } kind;
+        QString caption;
+        QString text;
+    };
+
+    void Message(QWidget* parent, const QString& caption, const QString& text) override;
+    bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
+    QString GetSaveFileName(QWidget* parent, const SaveDialogRequest& request) override;
+
+    // --- Answers -----------------------------------------------------------
+    bool answerYes = true;       // AskYesNo's answer
+    QString savePath;            // the save dialog's result ("" = Cancel)
+    // When set, called instead of using savePath (e.g. to act while the
+    // dialog is "open").
+    std::function<QString(const SaveDialogRequest&)> onSaveDialog;
+
+    // --- Record ------------------------------------------------------------
+    QList<Shown> shown;                 // every box and dialog, in order
+    QList<SaveDialogRequest> requests;  // every save dialog's settings
+    int count(Shown::Kind kind) const;
+    QStringList texts(Shown::Kind kind) const;
+    void clear() { shown.clear(); requests.clear(); }
+};
