@@ -93,6 +93,11 @@ private:
 
 const char* const kFullRateList[] = {"5sps",   "10sps",  "20sps",  "50sps",  "60sps",  "100sps",
                                      "200sps", "400sps", "800sps", "960sps", "1200sps"};
+// Scale labels, in twips: from the left margin to just before the graph.
+constexpr int kScaleLabelLeft = 30;
+constexpr int kScaleLabelWidth = 900;
+constexpr int kScaleLabelHeight = 225;
+
 constexpr int kShortRateCount = 7; // the Selvor list: "5sps" to "200sps"
 
 } // namespace
@@ -191,13 +196,20 @@ void Form1::buildControls()
     Picture1 = new PictureBox(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Place(Picture1, 960, 1080, 6375, 3435);
-    const int scaleLeft = tamrix ? 180 : 600;
+    // The scale labels stand level with the top, the middle and the bottom of
+    // the graph. Their design boxes (270 x 180 twips) hold "---" but cut off
+    // scale values such as 8388650 or -0.03000, so each label reaches from
+    // the window's left margin to just before the graph, right-aligned, one
+    // text line high.
     Label3 = label(this, "Label3", QStringLiteral("---"));
-    Place(Label3, scaleLeft, 1080, 270, 180);
     Label4 = label(this, "Label4", QStringLiteral("---"));
-    Place(Label4, scaleLeft, 2700, 270, 180);
     Label5 = label(this, "Label5", QStringLiteral("---"));
-    Place(Label5, scaleLeft, 4320, 270, 180);
+    const int scaleTops[] = {1080, 2700, 4320};
+    const QList<QLabel*> scaleLabels = {Label3, Label4, Label5};
+    for (int i = 0; i < 3; ++i) {
+        Place(scaleLabels[i], kScaleLabelLeft, scaleTops[i], kScaleLabelWidth, kScaleLabelHeight);
+        scaleLabels[i]->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    }
 
     // Data rate (left, below the graph).
     Frame2 = frame(this, "Frame2", QStringLiteral("Output Data Rate"));
