@@ -3,7 +3,7 @@
 # pseudo-terminal linked as COM4, and opens the program on it.
 #
 #   scripts/demo.sh [--program Vexlo_Demo|Vexlo|Tamrix] [--model tamrix|selvor]
-#                   [--out DIR] [--headless]
+#                   [--out DIR] [--headless] [--no-build] [--build-dir DIR]
 #
 # With a display the window opens and you work it yourself: choose Tamrix,
 # click "接続確認", measure, save. Without one (no DISPLAY / WAYLAND_DISPLAY,
@@ -19,6 +19,8 @@ program=Vexlo_Demo
 model=tamrix
 out="$root/demo-output"
 headless=0
+build_it=1
+build="$root/build"
 [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && headless=1
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -26,18 +28,21 @@ while [ $# -gt 0 ]; do
     --model) model=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
     --headless) headless=1; shift ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    --no-build) build_it=0; shift ;;
+    --build-dir) build=$2; shift 2 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
 case "$program" in Vexlo_Demo|Vexlo|Tamrix) ;; *) echo "unknown program: $program" >&2; exit 2 ;; esac
 case "$model" in tamrix|selvor) ;; *) echo "unknown model: $model" >&2; exit 2 ;; esac
 
-if [ $headless -eq 1 ]; then scripts/deps.sh demo; else scripts/deps.sh build; fi
-cmake --preset default >/dev/null
-cmake --build --preset default -j"$(nproc)" --target "$program" vexlo-board-sim vexlo-demo-tool >/dev/null
+if [ $build_it -eq 1 ]; then
+  if [ $headless -eq 1 ]; then scripts/deps.sh demo; else scripts/deps.sh build; fi
+  cmake --preset default >/dev/null
+  cmake --build --preset default -j"$(nproc)" --target "$program" vexlo-board-sim vexlo-demo-tool >/dev/null
+fi
 
-build="$root/build"
 exe="$build/app/$program"
 sim="$build/sim/vexlo-board-sim"
 tool="$build/demo/vexlo-demo-tool"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only when some are missing.
-# Usage: scripts/deps.sh [build|demo|all]   (default: build)
+# Usage: scripts/deps.sh [build|demo|fuzz|all]   (default: build)
 set -euo pipefail
 
 want=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev fonts-noto-cjk)
 case "${1:-build}" in
-  demo|all) want+=(xvfb xauth xdotool) ;;
+  demo) want+=(xvfb xauth xdotool) ;;
+  fuzz) want+=(clang libclang-rt-14-dev) ;;
+  all) want+=(xvfb xauth xdotool clang libclang-rt-14-dev) ;;
 esac
 
 missing=()

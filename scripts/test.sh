@@ -3,7 +3,7 @@
 # platform, end-to-end tests against the simulated board on a pty).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh build
+scripts/deps.sh demo
 cmake --preset default >/dev/null
 cmake --build --preset default -j"$(nproc)"
 ctest --preset default -j"$(nproc)" "$@"
