@@ -4,6 +4,7 @@
 // subsystem (app/, serial/, board/, measure/, datafile/); this header is the
 // one place that lists them.
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -190,6 +191,12 @@ private:
     // measure/
     void stopMeasurement();
     void finishBlock();
+    void showProgress(const QString& text);
+    void flushProgress();
+    void dropProgress();
+    QString pendingProgress_;
+    QElapsedTimer progressClock_;
+    QTimer* progressTimer_ = nullptr;
 
     // datafile/
     QString lastSaveName_;

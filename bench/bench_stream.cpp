@@ -1,0 +1,306 @@
+// Sample stream throughput and cost, measured in one run against the board
+// simulator serving a pseudo-terminal from a thread of this program. The
+// window runs on the offscreen platform. Prints:
+//
+//   flood      = the window's records/s / a minimal QSerialPort reader's
+//                records/s, 65535 two-channel millivolt records flooded
+//                through the pty (best of the rounds)             goal >= 0.5
+//   paced cpu  = (window CPU / wall) / (minimal reader CPU / wall) on the
+//                same block paced at 115200 baud (main thread only; the
+//                simulator's thread is not counted)                goal <= 3
+//   line rate  = wire time of the paced block / time from start command
+//                to block complete in the window                  goal >= 0.99
+//   graph      = end of block (statistics, status, graph recorded) for
+//                65535 two-channel samples, in 60 Hz frames        goal < 3
+//   memory     = peak resident memory with a full block - idle    goal < 16 MiB
+//
+// Usage: bench_stream [paced-records=6000] [flood-rounds=3]
+// (65535 paced records take 108 s per side at 115200 baud.)
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "app/Dialogs.h"
+#include "app/Form1.h"
+#include "app/VbComboBox.h"
+#include "measure/PictureBox.h"
+#include "sim/PtyBoard.h"
+
+using namespace vexlo::sim;
+
+namespace {
+
+class NoDialogs : public Dialogs {
+public:
+    void Message(QWidget*, const QString&, const QString&) override {}
+    bool AskYesNo(QWidget*, const QString&, const QString&) override { return false; }
+    QString GetSaveFileName(QWidget*, const SaveDialogRequest&) override { return {}; }
+};
+
+constexpr int kBlock = 65535;
+constexpr int kRecordBytes = 19;  // two millivolt fields and the ending character
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+long procStatusKiB(const char* key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+void resetPeakRss()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+std::unique_ptr<PtyBoard> startBoard(RateMode mode)
+{
+    PtyOptions o;
+    o.model = Model::Tamrix;
+    o.com = 4;
+    o.rateMode = mode;
+    o.state = BoardState{true, 4, 0, 10};
+    auto b = std::make_unique<PtyBoard>(o);
+    QString error;
+    if (!b->start(&error)) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+        return nullptr;
+    }
+    return b;
+}
+
+struct WindowRun {
+    double wall = 0;  // start command written .. block complete
+    double cpu = 0;   // main thread CPU over the same span
+    bool ok = false;
+};
+
+// One block in the window: connect, start an M2 measurement of `records`,
+// wait until the block is complete.
+WindowRun runWindow(Form1& w, int records)
+{
+    WindowRun r;
+    w.Option2->setChecked(true);
+    w.Combo2->SetListIndex(2);
+    w.Text1->setText(QString::number(records));
+    QElapsedTimer t;
+    double cpu0 = 0;
+    // The start handler sends rate and gain first; the clock starts when
+    // the start command has been written (the handler's last step).
+    w.SendB2_Click();
+    t.start();
+    cpu0 = threadCpuSeconds();
+    if (!w.Measuring)
+        return r;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!w.Measuring)
+            loop.quit();
+    });
+    // Status gets the end line when the block is complete; stop the clock there.
+    double wall = -1, cpu = 0;
+    auto c = QObject::connect(w.Status, &QLineEdit::textChanged, &loop, [&](const QString& s) {
+        if (wall < 0 && s.startsWith(QStringLiteral("測定終了"))) {
+            wall = t.nsecsElapsed() * 1e-9;
+            cpu = threadCpuSeconds() - cpu0;
+            loop.quit();
+        }
+    });
+    poll.start(50);
+    QTimer::singleShot(300000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(c);
+    r.ok = wall > 0 && w.RecvCount == records;
+    r.wall = wall;
+    r.cpu = cpu;
+    return r;
+}
+
+// The minimal reader: QSerialPort, write the start command, read until all
+// bytes are in (event driven, like a plain Qt program would).
+WindowRun runMinimal(const QString& path, int records)
+{
+    WindowRun r;
+    QSerialPort port;
+    port.setPortName(path);
+    if (!port.open(QIODevice::ReadWrite))
+        return r;
+    port.setBaudRate(115200);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.clear();
+    const qint64 want = qint64(records) * kRecordBytes;
+    qint64 got = 0;
+    QEventLoop loop;
+    QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
+        got += port.readAll().size();
+        if (got >= want)
+            loop.quit();
+    });
+    QObject::connect(&port, &QSerialPort::errorOccurred, &loop, [&](QSerialPort::SerialPortError e) {
+        if (e != QSerialPort::NoError)
+            loop.quit();
+    });
+    QTimer::singleShot(300000, &loop, &QEventLoop::quit);
+    const QByteArray cmd = QByteArrayLiteral("M2") + QByteArray::number(records, 16).toUpper().rightJustified(4, '0') + '\r';
+    port.write(cmd);
+    port.flush();
+    QElapsedTimer t;
+    t.start();
+    const double cpu0 = threadCpuSeconds();
+    loop.exec();
+    r.wall = t.nsecsElapsed() * 1e-9;
+    r.cpu = threadCpuSeconds() - cpu0;
+    r.ok = got >= want;
+    port.close();
+    return r;
+}
+
+bool connectWindow(Form1& w)
+{
+    w.Option_CM->click();
+    w.Button1_Click();
+    return w.Button1->text() == QStringLiteral("閉じる");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int pacedRecords = argc > 1 ? qBound(100, atoi(argv[1]), kBlock) : 6000;
+    const int floodRounds = argc > 2 ? qBound(1, atoi(argv[2]), 20) : 3;
+
+    QTemporaryDir cfg;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(cfg.path()));
+    NoDialogs dialogs;
+
+    // ---- flood, memory and graph ------------------------------------------
+    auto board = startBoard(RateMode::Flood);
+    if (!board)
+        return 1;
+    double bestWindow = 1e9, bestMinimal = 1e9, windowCpu = 0, minimalCpu = 0, memDeltaMiB = -1, graphFrames = -1,
+           paintFrames = -1;
+    {
+        Form1 w(kVexloDemoProfile, nullptr, &dialogs);
+        w.show();
+        if (!connectWindow(w)) {
+            std::fprintf(stderr, "connection check failed: %s\n", qPrintable(w.Status->text()));
+            return 1;
+        }
+        QCoreApplication::processEvents();
+        const long idleKiB = procStatusKiB("VmRSS:");
+        resetPeakRss();
+        for (int round = 0; round < floodRounds; ++round) {
+            const WindowRun r = runWindow(w, kBlock);
+            if (!r.ok) {
+                std::fprintf(stderr, "flood run failed: %d records, %s\n", w.RecvCount,
+                             qPrintable(w.Status->text()));
+                return 1;
+            }
+            if (r.wall < bestWindow)
+                windowCpu = r.cpu;
+            bestWindow = std::min(bestWindow, r.wall);
+            QCoreApplication::processEvents();
+            if (round == 0) {
+                const long peakKiB = procStatusKiB("VmHWM:");
+                memDeltaMiB = double(peakKiB - idleKiB) / 1024.0;
+            }
+        }
+        // End of block again on the block now held: statistics, status line,
+        // graph recorded; then the first repaint of the reduced picture.
+        double best = 1e9, bestPaint = 1e9;
+        for (int k = 0; k < 5; ++k) {
+            QElapsedTimer t;
+            t.start();
+            const QString text = w.PeakToPeakText();
+            w.Status->setText(QStringLiteral("測定終了... ") + text);
+            w.Graph();
+            best = std::min(best, t.nsecsElapsed() * 1e-9);
+            w.Picture1->repaint();
+            bestPaint = std::min(bestPaint, t.nsecsElapsed() * 1e-9);
+        }
+        graphFrames = best / (1.0 / 60.0);
+        paintFrames = bestPaint / (1.0 / 60.0);
+        std::printf("graph lines recorded: %zu, painted: %d\n", w.Picture1->Lines().size(),
+                    w.Picture1->PaintedLineCount());
+        w.Button1_Click(); // close the port
+    }
+    for (int round = 0; round < floodRounds; ++round) {
+        const WindowRun r = runMinimal(board->slavePath(), kBlock);
+        if (!r.ok) {
+            std::fprintf(stderr, "minimal flood run failed\n");
+            return 1;
+        }
+        if (r.wall < bestMinimal)
+            minimalCpu = r.cpu;
+        bestMinimal = std::min(bestMinimal, r.wall);
+    }
+    board.reset();
+
+    // ---- paced at 115200 baud ---------------------------------------------
+    board = startBoard(RateMode::Line);
+    if (!board)
+        return 1;
+    WindowRun paced, minimalPaced;
+    {
+        Form1 w(kVexloDemoProfile, nullptr, &dialogs);
+        w.show();
+        if (!connectWindow(w))
+            return 1;
+        paced = runWindow(w, pacedRecords);
+        w.Button1_Click();
+    }
+    minimalPaced = runMinimal(board->slavePath(), pacedRecords);
+    board.reset();
+    if (!paced.ok || !minimalPaced.ok) {
+        std::fprintf(stderr, "paced run failed\n");
+        return 1;
+    }
+
+    const double wire = double(pacedRecords) * kRecordBytes * 10.0 / 115200.0;
+    const double floodRatio = bestMinimal / bestWindow;
+    const double cpuWindow = paced.cpu / paced.wall;
+    const double cpuMinimal = minimalPaced.cpu / minimalPaced.wall;
+    const double cpuRatio = cpuWindow / std::max(cpuMinimal, 1e-6);
+    const double lineRate = wire / paced.wall;
+
+    std::printf("flood: window %.1f ms (%.1f ms CPU), minimal reader %.1f ms (%.1f ms CPU) "
+                "for %d records (best of %d)\n",
+                bestWindow * 1e3, windowCpu * 1e3, bestMinimal * 1e3, minimalCpu * 1e3, kBlock,
+                floodRounds);
+    std::printf("paced: %d records, wire %.2f s; window %.2f s wall, %.3f CPU/wall; "
+                "minimal %.2f s wall, %.3f CPU/wall\n",
+                pacedRecords, wire, paced.wall, cpuWindow, minimalPaced.wall, cpuMinimal);
+    std::printf("flood      %.2f  (goal >= 0.5)\n", floodRatio);
+    std::printf("paced cpu  %.2f  (goal <= 3)\n", cpuRatio);
+    std::printf("line rate  %.3f  (goal >= 0.99)\n", lineRate);
+    std::printf("graph      %.2f frames (%.2f with the first repaint)  (goal < 3)\n", graphFrames,
+                paintFrames);
+    std::printf("memory     %.1f MiB  (goal < 16)\n", memDeltaMiB);
+    return 0;
+}
