@@ -9,7 +9,6 @@ const BuildProfile kVexloDemoProfile = {
     /*boardName*/ "Vexlo", /*clearStatusOnOpenFailure*/ false,
     /*enableModelOptionsOnCheckFailure*/ false,
     /*recogniseNG*/ true, /*clearStatusAtStart*/ true, /*stopMessage*/ true,
-    /*cutAllRecordsFirst*/ false,
     /*tamrixLayout*/ false,
 };
 
@@ -23,7 +22,6 @@ const BuildProfile kVexloProfile = {
     true,
     true, true, true,
     false,
-    false,
 };
 
 const BuildProfile kTamrixProfile = {
@@ -35,6 +33,5 @@ const BuildProfile kTamrixProfile = {
     "Tamrix", true,
     false,
     false, false, false,
-    true,
     true,
 };

@@ -36,7 +36,6 @@ struct BuildProfile {
     bool recogniseNG;                 // "NG" refusal recognised at start
     bool clearStatusAtStart;          // Status emptied when a measurement starts
     bool stopMessage;                 // "測定停止しました" shown at stop
-    bool cutAllRecordsFirst;          // Tamrix reception order
 
     // Window layout
     bool tamrixLayout;                // no Frame3/Frame4, 8010 x 8085 client area
