@@ -20,14 +20,6 @@ QString FakeDialogs::GetSaveFileName(QWidget*, const SaveDialogRequest& request)
     return onSaveDialog ? onSaveDialog(request) : savePath;
 }
 
-int FakeDialogs::count(Shown::Kind kind) const
-{
-    int n = 0;
-    for (const Shown& s : shown)
-        n += s.kind == kind;
-    return n;
-}
-
 QStringList FakeDialogs::texts(Shown::Kind kind) const
 {
     QStringList out;

@@ -30,7 +30,6 @@ public:
     // --- Record ------------------------------------------------------------
     QList<Shown> shown;                 // every box and dialog, in order
     QList<SaveDialogRequest> requests;  // every save dialog's settings
-    int count(Shown::Kind kind) const;
     QStringList texts(Shown::Kind kind) const;
     void clear() { shown.clear(); requests.clear(); }
 };

@@ -34,8 +34,7 @@ struct SimFixture {
     bool start(vexlo::sim::Model model, int com = 4,
                vexlo::sim::RateMode mode = vexlo::sim::RateMode::Flood);
     bool start(const vexlo::sim::PtyOptions &options);
-    QString comName() const;   // "COM<n>" of the running board
-    QString linkPath() const;  // where the COM link of that number lives
+    QString linkPath() const;  // where the COM link of the board's number lives
 
 private:
     QByteArray m_savedXdg;

@@ -150,9 +150,7 @@ void TestPty::answerWith(std::function<QByteArray(const QByteArray&)> answer)
 
 void TestPty::onReadable()
 {
-    const QByteArray got = readNow();
-    received_ += got;
-    pending_ += got;
+    pending_ += readNow();
     qsizetype cr;
     while ((cr = pending_.indexOf('\r')) >= 0) {
         const QByteArray command = pending_.left(cr);

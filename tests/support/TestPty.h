@@ -60,9 +60,8 @@ public:
 
     // Answers from the test's own event loop: each time a carriage return
     // arrives, `answer` gets the command before it and its result is written
-    // back (nothing when empty). Every received byte is kept in received().
+    // back (nothing when empty).
     void answerWith(std::function<QByteArray(const QByteArray&)> answer);
-    QByteArray received() const { return received_; }
 
     // The far side goes away: master and kept slave closed.
     void hangUp();
@@ -76,5 +75,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::function<QByteArray(const QByteArray&)> answer_;
     QByteArray pending_;
-    QByteArray received_;
 };

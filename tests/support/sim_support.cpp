@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QSerialPort>
 
+#include <functional>
+
 using namespace vexlo::sim;
 
 SimFixture::SimFixture()
@@ -39,15 +41,7 @@ bool SimFixture::start(const PtyOptions &options)
     return board->start(&error);
 }
 
-QString SimFixture::comName() const { return QStringLiteral("COM%1").arg(m_com); }
-
-QString SimFixture::linkPath() const { return PtyBoard::portsFolder() + QLatin1Char('/') + comName(); }
-
-// After a hang-up every wait fails at once; stop instead of spinning.
-static bool portBroken(const QSerialPort &port)
-{
-    return port.error() != QSerialPort::NoError && port.error() != QSerialPort::TimeoutError;
-}
+QString SimFixture::linkPath() const { return PtyBoard::portsFolder() + QStringLiteral("/COM%1").arg(m_com); }
 
 bool openSimPort(QSerialPort &port, const QString &path, int baud)
 {
@@ -59,28 +53,29 @@ bool openSimPort(QSerialPort &port, const QString &path, int baud)
            && port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-QByteArray readFor(QSerialPort &port, int ms)
+// Reads until done(what arrived) or ms milliseconds have passed. After a
+// hang-up every wait fails at once; stop then instead of spinning.
+static QByteArray readUntil(QSerialPort &port, int ms, const std::function<bool(const QByteArray &)> &done)
 {
     QByteArray got = port.readAll();
     QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (!port.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) && portBroken(port))
+    while (!done(got) && !deadline.hasExpired()) {
+        if (!port.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))
+            && port.error() != QSerialPort::NoError && port.error() != QSerialPort::TimeoutError)
             break;
         got += port.readAll();
     }
     return got;
 }
 
+QByteArray readFor(QSerialPort &port, int ms)
+{
+    return readUntil(port, ms, [](const QByteArray &) { return false; });
+}
+
 QByteArray readBytes(QSerialPort &port, int count, int ms)
 {
-    QByteArray got = port.readAll();
-    QDeadlineTimer deadline(ms);
-    while (got.size() < count && !deadline.hasExpired()) {
-        if (!port.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) && portBroken(port))
-            break;
-        got += port.readAll();
-    }
-    return got;
+    return readUntil(port, ms, [count](const QByteArray &got) { return got.size() >= count; });
 }
 
 QByteArray transact(QSerialPort &port, const QByteArray &cmd, int ms)
@@ -88,12 +83,5 @@ QByteArray transact(QSerialPort &port, const QByteArray &cmd, int ms)
     port.readAll();
     port.write(cmd + '\r');
     port.waitForBytesWritten(ms);
-    QByteArray got;
-    QDeadlineTimer deadline(ms);
-    while (!got.contains('\r') && !deadline.hasExpired()) {
-        if (!port.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) && portBroken(port))
-            break;
-        got += port.readAll();
-    }
-    return got;
+    return readUntil(port, ms, [](const QByteArray &got) { return got.contains('\r'); });
 }
