@@ -150,6 +150,14 @@ bool Form1::mSaveDataFile(const QString& path, const QString& title)
         file.cancelWriting(); // the temporary file goes, the old file stays
         return fail(encoderError);
     }
+    // The last bytes still sit in QFileDevice's buffer. commit() would write
+    // them while closing but does not notice when that write fails (a full
+    // disk, a size limit) and renames the short file over the old one, so
+    // they are written and checked here first.
+    if (!file.flush()) {
+        file.cancelWriting();
+        return fail({});
+    }
     if (!file.commit())
         return fail({});
     return true;
