@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, AddressSanitizer + UndefinedBehavior-
-# Sanitizer, in build-fuzz) and runs each of them.
+# Builds the libFuzzer targets (the "asan" preset: clang, AddressSanitizer +
+# UndefinedBehaviorSanitizer, in build-asan) and runs each of them.
 #
-#   scripts/fuzz.sh --smoke      seed corpus + 20000 executions per target (CI)
+#   scripts/fuzz.sh --smoke      seed corpus + 10000 executions per target (CI)
 #   scripts/fuzz.sh --runs N     N executions per target
 #   scripts/fuzz.sh              10 million executions per target
 #   scripts/fuzz.sh ... -- TARGET...   only these targets
 #
-# New inputs go to build-fuzz/corpus/<target> (the seeds in fuzz/corpus stay
-# untouched); a crash leaves its input in build-fuzz/artifacts/.
+# New inputs go to build-asan/corpus/<target> (the seeds in fuzz/corpus stay
+# untouched); a crash leaves its input in build-asan/artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -17,7 +17,7 @@ runs=10000000
 targets=(fuzz_number fuzz_reply fuzz_receive fuzz_decode fuzz_datafile)
 while [ $# -gt 0 ]; do
   case "$1" in
-    --smoke) runs=20000; shift ;;
+    --smoke) runs=10000; shift ;;
     --runs) runs=$2; shift 2 ;;
     --) shift; [ $# -gt 0 ] && targets=("$@"); break ;;
     -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
@@ -26,10 +26,10 @@ while [ $# -gt 0 ]; do
 done
 
 scripts/deps.sh fuzz
-build="$root/build-fuzz"
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVEXLO_FUZZ=ON -DVEXLO_SANITIZE=ON -DVEXLO_BUILD_TESTS=OFF -DVEXLO_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+build="$root/build-asan"
+cmake --preset asan >/dev/null
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >"$build/build.log" 2>&1 \
+  || { tail -n 40 "$build/build.log" >&2; echo "the fuzz targets did not build" >&2; exit 1; }
 
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"

@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test (widget tests on the offscreen
-# platform, end-to-end tests against the simulated board on a pty).
+# Builds everything and runs every test:
+#   1. the CTest suite: unit and widget tests (offscreen), end-to-end tests
+#      against the simulated board on a pty, and the headless demo;
+#   2. the same suite built with clang, AddressSanitizer and
+#      UndefinedBehaviorSanitizer (less the demo, which step 1 ran);
+#   3. a short run of every fuzz target (from the build of step 2).
+# With --quick only step 1 runs. Other arguments go to the first ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh demo
+quick=0
+if [ "${1:-}" = --quick ]; then quick=1; shift; fi
+
+if [ $quick -eq 1 ]; then scripts/deps.sh demo; else scripts/deps.sh all; fi
 cmake --preset default >/dev/null
 cmake --build --preset default -j"$(nproc)"
 ctest --preset default -j"$(nproc)" "$@"
+[ $quick -eq 1 ] && exit 0
+
+echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/test-asan.sh -E demo_headless
+echo "== Fuzz targets, short run"
+scripts/fuzz.sh --smoke
