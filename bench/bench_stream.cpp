@@ -31,6 +31,7 @@
 #include <ctime>
 #include <memory>
 
+#include "support/FakeDialogs.h"
 #include "app/Dialogs.h"
 #include "app/Form1.h"
 #include "app/VbComboBox.h"
@@ -40,13 +41,6 @@
 using namespace vexlo::sim;
 
 namespace {
-
-class NoDialogs : public Dialogs {
-public:
-    void Message(QWidget*, const QString&, const QString&) override {}
-    bool AskYesNo(QWidget*, const QString&, const QString&) override { return false; }
-    QString GetSaveFileName(QWidget*, const SaveDialogRequest&) override { return {}; }
-};
 
 constexpr int kBlock = 65535;
 constexpr int kRecordBytes = 19;  // two millivolt fields and the ending character
@@ -197,7 +191,7 @@ int main(int argc, char** argv)
 
     QTemporaryDir cfg;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(cfg.path()));
-    NoDialogs dialogs;
+    FakeDialogs dialogs;
 
     // ---- flood, memory and graph ------------------------------------------
     auto board = startBoard(RateMode::Flood);

@@ -32,17 +32,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "support/FakeDialogs.h"
 #include "app/Dialogs.h"
 #include "app/Form1.h"
 
 namespace {
-
-class NoDialogs : public Dialogs {
-public:
-    void Message(QWidget*, const QString&, const QString&) override {}
-    bool AskYesNo(QWidget*, const QString&, const QString&) override { return false; }
-    QString GetSaveFileName(QWidget*, const SaveDialogRequest&) override { return {}; }
-};
 
 // The board: answers "OK\r" to every command the moment its CR arrives, or
 // says nothing while `silent` is set.
@@ -189,7 +183,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    NoDialogs dialogs;
+    FakeDialogs dialogs;
     Form1 w(kTamrixProfile, nullptr, &dialogs);
 
     // Round trips, alternating blocks so that drift hits both sides alike.

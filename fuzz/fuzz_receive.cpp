@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <memory>
 
+#include "support/FakeDialogs.h"
 #include "app/Dialogs.h"
 #include "app/Form1.h"
 #include "fuzz/FuzzSupport.h"
@@ -24,19 +25,12 @@
 
 namespace {
 
-class NoDialogs : public Dialogs {
-public:
-    void Message(QWidget*, const QString&, const QString&) override {}
-    bool AskYesNo(QWidget*, const QString&, const QString&) override { return false; }
-    QString GetSaveFileName(QWidget*, const SaveDialogRequest&) override { return {}; }
-};
-
 struct Window {
     FakeCommPort* port = nullptr;
     std::unique_ptr<Form1> form;
 };
 
-NoDialogs g_dialogs;
+FakeDialogs g_dialogs;
 Window g_windows[3];
 
 Window& WindowFor(int program)
