@@ -2,9 +2,10 @@
 # Builds everything and runs every test:
 #   1. the CTest suite: unit and widget tests (offscreen), end-to-end tests
 #      against the simulated board on a pty, and the headless demo;
-#   2. the same suite built with clang, AddressSanitizer and
-#      UndefinedBehaviorSanitizer (less the demo, which step 1 ran);
-#   3. a short run of every fuzz target (from the build of step 2).
+#   2. a short run of every fuzz target (clang, AddressSanitizer and
+#      UndefinedBehaviorSanitizer: the "asan" preset);
+#   3. the suite again from that sanitized build (less the demo, which step 1
+#      ran).
 # With --quick only step 1 runs. Other arguments go to the first ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +18,7 @@ cmake --build --preset default -j"$(nproc)"
 ctest --preset default -j"$(nproc)" "$@"
 [ $quick -eq 1 ] && exit 0
 
-echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-scripts/test-asan.sh -E demo_headless
 echo "== Fuzz targets, short run"
 scripts/fuzz.sh --smoke
+echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/test-asan.sh -E demo_headless
