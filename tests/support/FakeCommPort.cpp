@@ -2,36 +2,6 @@
 
 #include <QTimer>
 
-bool FakeCommPort::Open()
-{
-    if (open_ || failOpen)
-        return false;
-    open_ = true;
-    ++openCount;
-    return true;
-}
-
-bool FakeCommPort::SetCommPort(int number)
-{
-    if (number < 1)
-        return false;
-    number_ = number;
-    return true;
-}
-
-bool FakeCommPort::SetSettings(const QString& settings)
-{
-    settings_ = settings;
-    return true;
-}
-
-QByteArray FakeCommPort::Input()
-{
-    QByteArray out;
-    out.swap(input_);
-    return out;
-}
-
 bool FakeCommPort::Output(const QByteArray& data)
 {
     if (!open_)
@@ -56,10 +26,4 @@ void FakeCommPort::Feed(const QByteArray& bytes, bool queued)
         QTimer::singleShot(0, this, deliver);
     else
         deliver();
-}
-
-void FakeCommPort::HangUp()
-{
-    open_ = false;
-    emit PortFailed();
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <functional>
+#include <utility>
 
 #include "serial/CommPort.h"
 
@@ -16,18 +17,18 @@ public:
 
     // --- CommPort -----------------------------------------------------------
     bool PortOpen() const override { return open_; }
-    bool Open() override;
+    bool Open() override { return !open_ && !failOpen && (++openCount, open_ = true); }
     void Close() override { open_ = false; }
-    bool SetCommPort(int number) override;
+    bool SetCommPort(int number) override { return number >= 1 && (number_ = number, true); }
     int CommPortNumber() const override { return number_; }
-    bool SetSettings(const QString& settings) override;
+    bool SetSettings(const QString& settings) override { settings_ = settings; return true; }
     QString Settings() const override { return settings_; }
     void ClearInput() override { input_.clear(); }
     void SetRThreshold(int t) override { rthreshold_ = t; }
     int RThreshold() const override { return rthreshold_; }
     void SetSThreshold(int) override {}
     void SetHandshakingNone() override {}
-    QByteArray Input() override;
+    QByteArray Input() override { return std::exchange(input_, QByteArray()); }
     bool Output(const QByteArray& data) override;
 
     // --- Test control ------------------------------------------------------
@@ -37,8 +38,6 @@ public:
     void Feed(const QByteArray& bytes, bool queued = true);
     // Called with each write; may Feed() a reply.
     std::function<void(const QByteArray&)> onWrite;
-    // Simulates a device that disappears: closes and raises PortFailed.
-    void HangUp();
 
     bool failOpen = false;       // Open() fails (busy / missing device)
     QList<QByteArray> writes;    // every Output(), in order

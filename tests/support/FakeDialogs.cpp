@@ -2,17 +2,6 @@
 
 #include <QStringList>
 
-void FakeDialogs::Message(QWidget*, const QString& caption, const QString& text)
-{
-    shown.append({Shown::Message, caption, text});
-}
-
-bool FakeDialogs::AskYesNo(QWidget*, const QString& caption, const QString& text)
-{
-    shown.append({Shown::Question, caption, text});
-    return answerYes;
-}
-
 QString FakeDialogs::GetSaveFileName(QWidget*, const SaveDialogRequest& request)
 {
     shown.append({Shown::SaveDialog, request.title, request.fileName});

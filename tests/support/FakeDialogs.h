@@ -16,8 +16,15 @@ public:
         QString text;
     };
 
-    void Message(QWidget* parent, const QString& caption, const QString& text) override;
-    bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
+    void Message(QWidget*, const QString& caption, const QString& text) override
+    {
+        shown.append({Shown::Message, caption, text});
+    }
+    bool AskYesNo(QWidget*, const QString& caption, const QString& text) override
+    {
+        shown.append({Shown::Question, caption, text});
+        return answerYes;
+    }
     QString GetSaveFileName(QWidget* parent, const SaveDialogRequest& request) override;
 
     // --- Answers -----------------------------------------------------------

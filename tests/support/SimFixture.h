@@ -6,30 +6,23 @@
 //   // the host now finds the board as "COM4"; sim.board->commands() shows
 //   // what it received, sim.board->setFaults(...) changes its behaviour.
 //
-// The fixture restores XDG_CONFIG_HOME and stops the board (removing the
-// link) when it goes out of scope. Streams default to RateMode::Flood so
-// tests do not wait for slow data rates; pass PtyOptions to choose.
+// The fixture stops the board (removing the link) and then restores
+// XDG_CONFIG_HOME when it goes out of scope. Streams default to
+// RateMode::Flood so tests do not wait for slow data rates; pass PtyOptions
+// to choose.
 #pragma once
 
 #include "sim/PtyBoard.h"
-
-#include <QByteArray>
-#include <QString>
-#include <QTemporaryDir>
+#include "support/TestPty.h"
 
 #include <memory>
 
 class QSerialPort;
 
 struct SimFixture {
-    QTemporaryDir cfg;                              // the config folder the links go to
+    ComConfigDir cfg;                               // first built, last gone
     std::unique_ptr<vexlo::sim::PtyBoard> board;    // set by start()
     QString error;                                  // why start() failed
-
-    SimFixture();
-    ~SimFixture();
-    SimFixture(const SimFixture &) = delete;
-    SimFixture &operator=(const SimFixture &) = delete;
 
     bool start(vexlo::sim::Model model, int com = 4,
                vexlo::sim::RateMode mode = vexlo::sim::RateMode::Flood);
@@ -37,8 +30,6 @@ struct SimFixture {
     QString linkPath() const;  // where the COM link of the board's number lives
 
 private:
-    QByteArray m_savedXdg;
-    bool m_hadXdg = false;
     int m_com = 0;
 };
 

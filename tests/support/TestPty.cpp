@@ -40,12 +40,7 @@ bool ComConfigDir::link(int com, const QString& target) const
     return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()) == 0;
 }
 
-TestPty::TestPty() = default;
-
-TestPty::~TestPty()
-{
-    hangUp();
-}
+TestPty::~TestPty() { hangUp(); }
 
 bool TestPty::open()
 {
@@ -86,14 +81,12 @@ int TestPty::baudRate() const
     termios t{};
     if (!lineSettings(&t))
         return 0;
-    switch (::cfgetospeed(&t)) {
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
-    }
+    const speed_t codes[] = {B9600, B19200, B38400, B57600, B115200};
+    const int rates[] = {9600, 19200, 38400, 57600, 115200};
+    for (int i = 0; i < 5; ++i)
+        if (::cfgetospeed(&t) == codes[i])
+            return rates[i];
+    return 0;
 }
 
 bool TestPty::write(const QByteArray& bytes) const
@@ -155,11 +148,9 @@ void TestPty::onReadable()
     while ((cr = pending_.indexOf('\r')) >= 0) {
         const QByteArray command = pending_.left(cr);
         pending_.remove(0, cr + 1);
-        if (answer_) {
-            const QByteArray reply = answer_(command);
-            if (!reply.isEmpty())
-                write(reply);
-        }
+        const QByteArray reply = answer_ ? answer_(command) : QByteArray();
+        if (!reply.isEmpty())
+            write(reply);
     }
 }
 

@@ -35,7 +35,7 @@ private:
 
 class TestPty {
 public:
-    TestPty();
+    TestPty() = default;
     ~TestPty();
     TestPty(const TestPty&) = delete;
     TestPty& operator=(const TestPty&) = delete;
@@ -45,7 +45,6 @@ public:
     bool open();
     bool linkAs(const ComConfigDir& cfg, int com) const;
     QString slavePath() const { return slavePath_; }
-    int masterFd() const { return master_; }
 
     // The line settings the slave side currently has.
     bool lineSettings(termios* out) const;

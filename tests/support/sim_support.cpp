@@ -1,28 +1,11 @@
 #include "support/SimFixture.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QSerialPort>
 
 #include <functional>
 
 using namespace vexlo::sim;
-
-SimFixture::SimFixture()
-{
-    m_hadXdg = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-    m_savedXdg = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(cfg.path()));
-}
-
-SimFixture::~SimFixture()
-{
-    board.reset();
-    if (m_hadXdg)
-        qputenv("XDG_CONFIG_HOME", m_savedXdg);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
-}
 
 bool SimFixture::start(Model model, int com, RateMode mode)
 {
@@ -41,7 +24,7 @@ bool SimFixture::start(const PtyOptions &options)
     return board->start(&error);
 }
 
-QString SimFixture::linkPath() const { return PtyBoard::portsFolder() + QStringLiteral("/COM%1").arg(m_com); }
+QString SimFixture::linkPath() const { return cfg.portsFolder() + QStringLiteral("/COM%1").arg(m_com); }
 
 bool openSimPort(QSerialPort &port, const QString &path, int baud)
 {
