@@ -467,18 +467,19 @@ void Form1::closeEvent(QCloseEvent* event)
 // Control states and rate lists
 // ---------------------------------------------------------------------------
 
+void Form1::setBoardButtonsEnabled(bool enabled)
+{
+    // Button1 first, then the six command buttons, in this order.
+    for (QPushButton* b : {Button1, Command6, Command7, Command8, Command29, Command1, SendB2})
+        b->setEnabled(enabled);
+}
+
 void Form1::DisableControls()
 {
     // Programs without control states never switch the board buttons.
     if (!profile_.hasControlStates)
         return;
-    Button1->setEnabled(false);
-    Command6->setEnabled(false);
-    Command7->setEnabled(false);
-    Command8->setEnabled(false);
-    Command29->setEnabled(false);
-    Command1->setEnabled(false);
-    SendB2->setEnabled(false);
+    setBoardButtonsEnabled(false);
     Combo1->Clear();
 }
 
@@ -486,13 +487,7 @@ void Form1::EnableControls()
 {
     if (!profile_.hasControlStates)
         return;
-    Button1->setEnabled(true);
-    Command6->setEnabled(true);
-    Command7->setEnabled(true);
-    Command8->setEnabled(true);
-    Command29->setEnabled(true);
-    Command1->setEnabled(true);
-    SendB2->setEnabled(true);
+    setBoardButtonsEnabled(true);
     // Two separate tests: with neither model selected the list stays as it is.
     if (Option_CM && Option_CM->isChecked())
         FillRateListFull();

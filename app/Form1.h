@@ -175,6 +175,7 @@ private:
     // app/
     void buildControls();
     void wireHandlers();
+    void setBoardButtonsEnabled(bool enabled);
     const BuildProfile& profile_;
     Dialogs* dialogs_ = nullptr;
     std::unique_ptr<Dialogs> ownDialogs_;
