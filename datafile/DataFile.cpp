@@ -331,15 +331,15 @@ void appendRows(QString& out, const DataFileContent& c, int first, int last)
     }
 }
 
-// Appends the Shift-JIS bytes of `text` to `out`; `cache` remembers the bytes
-// of each non-ASCII character met so far.
-void appendShiftJis(QStringView text, QByteArray& out, QHash<char32_t, QByteArray>& cache);
+// Appends the Shift-JIS bytes of `text` to `out`.
+void appendShiftJis(QStringView text, QByteArray& out);
 
 const char* const kCodec = "Shift_JIS";
 
 bool haveShiftJis(QString* error)
 {
-    if (QStringEncoder(kCodec).isValid())
+    static const bool available = QStringEncoder(kCodec).isValid();
+    if (available)
         return true;
     if (error)
         *error = QStringLiteral("This Qt build has no Shift_JIS encoder.");
@@ -364,17 +364,16 @@ bool EncodeDataFile(const DataFileContent& c, const std::function<bool(const QBy
         return false;
     // Rows are rendered and encoded a slice at a time, so the text of a large
     // block never exists whole and the buffers stay small.
-    QHash<char32_t, QByteArray> cache;
     const int rows = rowsOf(c);
     QString slice;
     QByteArray bytes;
     appendHeader(slice, c);
-    appendShiftJis(slice, bytes, cache);
+    appendShiftJis(slice, bytes);
     constexpr int kSliceRows = 2048;
     for (int first = 0; first < rows; first += kSliceRows) {
         slice.resize(0); // keeps the capacity
         appendRows(slice, c, first, qMin(rows, first + kSliceRows));
-        appendShiftJis(slice, bytes, cache);
+        appendShiftJis(slice, bytes);
         if (!sink(bytes)) {
             if (error)
                 error->clear();
@@ -401,8 +400,14 @@ bool EncodeDataFile(const DataFileContent& c, QByteArray& out, QString* error)
 
 namespace {
 
-void appendShiftJis(QStringView text, QByteArray& out, QHash<char32_t, QByteArray>& cache)
+void appendShiftJis(QStringView text, QByteArray& out)
 {
+    // Opening a converter costs far more than a character, so the bytes of
+    // every character met are kept for the next texts of this thread, up to
+    // a bound (arbitrary texts could name a million code points).
+    thread_local QHash<char32_t, QByteArray> cache;
+    if (cache.size() > 8192)
+        cache.clear();
     // Almost everything is ASCII and is copied as it is. Each other character is
     // encoded on its own by a fresh encoder and kept only when the encoder
     // reports no error and the bytes decode back to the same character: Qt's
@@ -466,7 +471,6 @@ bool EncodeShiftJis(QStringView text, QByteArray& out, QString* error)
     out.clear();
     if (!haveShiftJis(error))
         return false;
-    QHash<char32_t, QByteArray> cache;
-    appendShiftJis(text, out, cache);
+    appendShiftJis(text, out);
     return true;
 }
