@@ -1,14 +1,16 @@
-// The connection check of a real window (real serial port) against the board
-// simulator on a pseudo-terminal: good checks for both models, failures C and
-// D provoked by simulator faults (A and B: tst_faults), a wrong model, and the
-// close.
+// The real window and serial port against the board simulator on a
+// pseudo-terminal: the connection check of both models (good, failures C and
+// D switched on mid-check, a wrong model), the rate and gain buttons, reads
+// that time out, and the close. (Failures A and B: tst_faults.)
 
 #include <QtTest>
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <ctime>
 
 #include "app/Form1.h"
 #include "app/VbComboBox.h"
@@ -24,121 +26,142 @@ Q_DECLARE_METATYPE(const BuildProfile*)
 Q_DECLARE_METATYPE(Model)
 Q_DECLARE_METATYPE(BoardState)
 
+namespace {
+// CPU time of the calling (window) thread, in seconds.
+double ThreadCpu()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + t.tv_nsec / 1e9;
+}
+} // namespace
+
 class TestBoardE2E : public QObject {
     Q_OBJECT
 private slots:
-    void checkAndClose_data();
-    void checkAndClose();
-    void wrongModel();
-};
-
-void TestBoardE2E::checkAndClose_data()
-{
-    QTest::addColumn<const BuildProfile*>("profile");
-    QTest::addColumn<Model>("model");
-    QTest::addColumn<BoardState>("board");
-    QTest::addColumn<QByteArray>("after"); // "": a good check; else out-of-range codes once
-                                           // this command is answered
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("label");
-
-    const BoardState on4{true, 4, 2, 3};
-    QTest::newRow("Demo Tamrix") << &kVexloDemoProfile << Model::Tamrix << BoardState{true, 4, 3, 10}
-        << QByteArray() << "Vexlo : BUF ON, Sinc4" << "BUF ON / Sinc4";
-    QTest::newRow("Vexlo Selvor") << &kVexloProfile << Model::Selvor << BoardState{false, 3, 5, 6}
-        << QByteArray() << "Vexlo : BUF OFF, Sinc3" << "BUF OFF / Sinc3";
-    QTest::newRow("Tamrix") << &kTamrixProfile << Model::Tamrix << BoardState{true, 3, 1, 8}
-        << QByteArray() << "Tamrix : BUF ON, Sinc3" << "BUF ON / Sinc3";
-    QTest::newRow("C bad gain code") << &kVexloDemoProfile << Model::Selvor << on4 << QByteArray("S?")
-        << "ゲイン設定読出しできませんでした" << "BUF ON / Sinc4";
-    QTest::newRow("D bad rate code") << &kVexloDemoProfile << Model::Tamrix << on4 << QByteArray("G?")
-        << "Vexlo 応答エラー" << "BUF ON / Sinc4";
-}
-
-void TestBoardE2E::checkAndClose()
-{
-    QFETCH(const BuildProfile*, profile);
-    QFETCH(Model, model);
-    QFETCH(BoardState, board);
-    QFETCH(QByteArray, after);
-    QFETCH(QString, status);
-    QFETCH(QString, label);
-
-    SimFixture sim;
-    vexlo::sim::PtyOptions options;
-    options.model = model;
-    options.com = 4;
-    options.rateMode = vexlo::sim::RateMode::Flood;
-    options.state = board;
-    QVERIFY2(sim.start(options), qPrintable(sim.error));
-    FakeDialogs dialogs;
-    Form1 w(*profile, nullptr, &dialogs);
-    const bool tamrix = model == Model::Tamrix;
-    if (w.Option_CM)
-        (tamrix ? w.Option_CM : w.Option_RS)->click();
-    // The window sends its next command only once the reply it waits for has
-    // arrived, so switching on that reply's arrival leaves no race.
-    QObject::connect(w.MSComm1, &CommPort::BytesArrived, &w, [&] {
-        const QList<QByteArray> seen = sim.board->commands();
-        if (!after.isEmpty() && !seen.isEmpty() && seen.last() == after) {
-            Faults bad;
-            bad.badCodes = true;
-            sim.board->setFaults(bad);
-        }
-    });
-    w.Button1_Click();
-
-    const QString settings = tamrix ? QStringLiteral("115200,N,8,1") : QStringLiteral("38400,N,8,1");
-    QCOMPARE(w.ComStatus->text(), settings);
-    QCOMPARE(w.Status->text(), status);
-    QCOMPARE(w.Label1->text(), label);
-    QVERIFY(w.MSComm1->PortOpen());
-    QCOMPARE(w.Button1->text(), QStringLiteral("閉じる"));
-    QVERIFY(w.Button1->isEnabled());
-    if (!after.isEmpty()) {
-        QVERIFY(!w.Command6->isEnabled());
-        QCOMPARE(w.Combo1->ListCount(), 0);
-        sim.board->setFaults(Faults());
-    } else {
-        QCOMPARE(sim.board->commands(), (QList<QByteArray>{"", "?", "S?", "G?", "F?"}));
-        QCOMPARE(w.Combo3->ListIndex(), board.gainCode);
-        QCOMPARE(int(w.GainIndex), board.gainCode);
-        QCOMPARE(w.Combo1->ListCount(), tamrix ? 11 : 7);
-        QCOMPARE(w.Combo1->ListIndex(), board.rateCode);
-        QVERIFY(w.Command6->isEnabled() && w.SendB2->isEnabled());
-        if (w.Option_CM)
-            QVERIFY(!w.Option_CM->isEnabled() && !w.Option_RS->isEnabled());
+    void check_data()
+    {
+        QTest::addColumn<const BuildProfile*>("profile");
+        QTest::addColumn<Model>("model");      // the board
+        QTest::addColumn<bool>("tamrix");      // the window's model choice
+        QTest::addColumn<BoardState>("board");
+        QTest::addColumn<QByteArray>("after"); // out-of-range codes once this command is answered
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("label");
+        const BoardState on4{true, 4, 2, 3};
+        const auto T = Model::Tamrix, S = Model::Selvor;
+        const BuildProfile* demo = &kVexloDemoProfile;
+        QTest::newRow("Demo Tamrix") << demo << T << true << BoardState{true, 4, 3, 10} << QByteArray()
+                                     << "Vexlo : BUF ON, Sinc4" << "BUF ON / Sinc4";
+        QTest::newRow("Vexlo Selvor") << &kVexloProfile << S << false << BoardState{false, 3, 5, 6} << QByteArray()
+                                      << "Vexlo : BUF OFF, Sinc3" << "BUF OFF / Sinc3";
+        QTest::newRow("Tamrix") << &kTamrixProfile << T << true << BoardState{true, 3, 1, 8} << QByteArray()
+                                << "Tamrix : BUF ON, Sinc3" << "BUF ON / Sinc3";
+        QTest::newRow("C bad gain code") << demo << S << false << on4 << QByteArray("S?")
+                                         << "ゲイン設定読出しできませんでした" << "BUF ON / Sinc4";
+        QTest::newRow("D bad rate code") << demo << T << true << on4 << QByteArray("G?")
+                                         << "Vexlo 応答エラー" << "BUF ON / Sinc4";
+        // A Selvor board listens at 38400 baud only: failure A.
+        QTest::newRow("wrong model") << demo << S << true << on4 << QByteArray()
+                                     << "Vexloが応答しませんでした" << "Label1";
     }
 
-    // Close: exactly one lone carriage return reaches the board.
-    sim.board->clearLog();
-    w.Button1_Click();
-    QVERIFY(sim.board->waitForCommands(1, 2000));
-    QTest::qWait(50); // anything else would have arrived by now
-    QCOMPARE(sim.board->receivedBytes(), QByteArray("\r"));
-    QVERIFY(!w.MSComm1->PortOpen());
-    QCOMPARE(w.ComStatus->text(), settings);
-    QCOMPARE(w.Button1->text(), QStringLiteral("接続確認"));
-}
+    void check()
+    {
+        QFETCH(const BuildProfile*, profile);
+        QFETCH(Model, model);
+        QFETCH(bool, tamrix);
+        QFETCH(BoardState, board);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, status);
+        QFETCH(QString, label);
+        SimFixture sim;
+        QVERIFY2(sim.start({model, 4, vexlo::sim::RateMode::Flood, 1, board, {}}), qPrintable(sim.error));
+        FakeDialogs dialogs;
+        Form1 w(*profile, nullptr, &dialogs);
+        if (w.Option_CM)
+            (tamrix ? w.Option_CM : w.Option_RS)->click();
+        // The window sends its next command only once the reply it waits for
+        // has arrived, so switching on that reply's arrival leaves no race.
+        Faults badCodes;
+        badCodes.badCodes = true;
+        QObject::connect(w.MSComm1, &CommPort::BytesArrived, &w, [&] {
+            if (!after.isEmpty() && sim.board->commands().value(sim.board->commands().size() - 1) == after)
+                sim.board->setFaults(badCodes);
+        });
+        w.Button1_Click();
 
-// A Selvor board listens at 38400 baud; a window that opens the port for
-// Tamrix (115200) gets no answer: failure A.
-void TestBoardE2E::wrongModel()
-{
-    SimFixture sim;
-    QVERIFY2(sim.start(Model::Selvor, 4), qPrintable(sim.error));
-    FakeDialogs dialogs;
-    Form1 w(kVexloDemoProfile, nullptr, &dialogs);
-    w.Option_CM->click();
-    w.Button1_Click();
+        const QString settings = tamrix ? QStringLiteral("115200,N,8,1") : QStringLiteral("38400,N,8,1");
+        QCOMPARE(w.ComStatus->text(), settings);
+        QCOMPARE(w.Status->text(), status);
+        QCOMPARE(w.Label1->text(), label);
+        QVERIFY(w.MSComm1->PortOpen() && w.Button1->isEnabled());
+        QCOMPARE(w.Button1->text(), QStringLiteral("閉じる"));
+        if ((model == Model::Tamrix) != tamrix) {
+            QVERIFY(sim.board->commands().isEmpty() && sim.board->ignoredBytes() > 0);
+            return;
+        }
+        if (!after.isEmpty()) {
+            QVERIFY(!w.Command6->isEnabled() && w.Combo1->ListCount() == 0);
+            sim.board->setFaults(Faults());
+        } else {
+            QCOMPARE(sim.board->commands(), (QList<QByteArray>{"", "?", "S?", "G?", "F?"}));
+            QCOMPARE(w.Combo3->ListIndex(), board.gainCode);
+            QCOMPARE(int(w.GainIndex), board.gainCode);
+            QCOMPARE(w.Combo1->ListCount(), tamrix ? 11 : 7);
+            QCOMPARE(w.Combo1->ListIndex(), board.rateCode);
+            QVERIFY(w.Command6->isEnabled() && w.SendB2->isEnabled());
+            QVERIFY(!w.Option_CM || (!w.Option_CM->isEnabled() && !w.Option_RS->isEnabled()));
 
-    QCOMPARE(w.ComStatus->text(), QStringLiteral("115200,N,8,1"));
-    QCOMPARE(w.Status->text(), QStringLiteral("Vexloが応答しませんでした"));
-    QVERIFY(w.MSComm1->PortOpen());
-    QCOMPARE(w.Button1->text(), QStringLiteral("閉じる"));
-    QVERIFY(sim.board->commands().isEmpty());
-    QVERIFY(sim.board->ignoredBytes() > 0);
-}
+            // Set rate and gain on the board, then read them back into lists
+            // moved elsewhere meanwhile.
+            const int rate = board.rateCode - 1, gain = (board.gainCode + 2) % 6;
+            w.Combo1->SetListIndex(rate);
+            w.Command6_Click();
+            QCOMPARE(w.Status->text(), QStringLiteral("データレート設定完了"));
+            w.Combo3->SetListIndex(gain);
+            w.Command7_Click();
+            QCOMPARE(w.Status->text(), QStringLiteral("ゲイン設定完了"));
+            QVERIFY(sim.board->boardState().rateCode == rate && sim.board->boardState().gainCode == gain);
+            w.Combo1->SetListIndex(0);
+            w.Combo3->SetListIndex(0);
+            w.Command29_Click();
+            QCOMPARE(w.Status->text(), QStringLiteral("データレート読出しました"));
+            w.Command8_Click();
+            QCOMPARE(w.Status->text(), QStringLiteral("ゲイン設定読出し"));
+            QVERIFY(w.Combo1->ListIndex() == rate && w.Combo3->ListIndex() == gain);
+
+            // A silent board: each read ends at its 100 ms time-out, and the
+            // wait sleeps (a spinning wait would use about all of its time).
+            Faults silent;
+            silent.silent = true;
+            sim.board->setFaults(silent);
+            QElapsedTimer wall;
+            wall.start();
+            const double cpu0 = ThreadCpu();
+            for (int i = 0; i < 3; ++i) {
+                w.Status->clear();
+                w.Command8_Click();
+                QCOMPARE(w.Status->text(), QStringLiteral("ゲイン設定読出しできませんでした"));
+            }
+            const double cpu = ThreadCpu() - cpu0;
+            const qint64 ms = wall.elapsed();
+            QVERIFY2(ms >= 3 * 95 && ms < 3 * 2000, qPrintable(QString::number(ms)));
+            QVERIFY2(cpu < 0.25 * ms / 1000.0, qPrintable(QStringLiteral("CPU %1 s in %2 ms").arg(cpu).arg(ms)));
+            sim.board->setFaults(Faults());
+        }
+
+        // Close: exactly one lone carriage return reaches the board.
+        sim.board->clearLog();
+        w.Button1_Click();
+        QVERIFY(sim.board->waitForCommands(1, 2000));
+        QTest::qWait(50); // anything else would have arrived by now
+        QCOMPARE(sim.board->receivedBytes(), QByteArray("\r"));
+        QVERIFY(!w.MSComm1->PortOpen());
+        QCOMPARE(w.ComStatus->text(), settings);
+        QCOMPARE(w.Button1->text(), QStringLiteral("接続確認"));
+    }
+};
 
 QTEST_MAIN(TestBoardE2E)
 #include "tst_board_e2e.moc"

@@ -1,5 +1,8 @@
-// Pure measurement logic without a window: sample decoding, extremes, the
-// peak-to-peak text, record cutting, the sample block and the graph geometry.
+// Pure measurement logic without a window: exact values of sample decoding,
+// extremes, the peak-to-peak text, the sample block and the graph geometry.
+// Record cutting and the receive path's invariants are left to
+// fuzz/fuzz_receive; the decoding paths' agreement and graphs of any texts
+// (lines inside the picture, e.g. for "1e400") to fuzz/fuzz_decode.
 
 #include <QtTest>
 #include <cmath>
@@ -7,7 +10,6 @@
 #include "measure/Decoding.h"
 #include "measure/GraphGeometry.h"
 #include "measure/PictureBox.h"
-#include "measure/Reception.h"
 #include "measure/SampleBlock.h"
 
 namespace {
@@ -34,11 +36,9 @@ private slots:
     void decode();
     void extremes();
     void peakToPeak();
-    void cutRecordsNeedARecordLength();
     void sampleBlockKeepsTextsExactly();
     void graph_data();
     void graph();
-    void graphStopsOnBadValue();
     void pictureReducesLargeRuns();
 };
 
@@ -53,9 +53,7 @@ void TstMeasureLogic::decode()
     for (const auto& c : cases) {
         const QString text = QString::fromLatin1(c.text);
         b.SetCh1(7, text);
-        QVERIFY2(DecodeSample(QStringView(text), c.hex) == c.value, c.text);
-        QVERIFY2(DecodeSample(QLatin1StringView(c.text), c.hex) == c.value, c.text);
-        QVERIFY2(DecodeField(b, 7, 1, c.hex) == c.value, c.text);
+        QVERIFY2(DecodeSample(QStringView(text), c.hex) == c.value && DecodeField(b, 7, 1, c.hex) == c.value, c.text);
     }
 }
 
@@ -91,35 +89,20 @@ void TstMeasureLogic::peakToPeak()
     }
 }
 
-void TstMeasureLogic::cutRecordsNeedARecordLength()
-{
-    // Layouts without a record length never take anything (no endless loop).
-    SampleBlock b;
-    QString buf = QStringLiteral("0000010000020000");
-    qint32 count = 0;
-    for (const RecordLayout& l : {MakeRecordLayout(-1, true), RecordLayout{0, 0, 1}, RecordLayout{-1, 6, 7}})
-        QCOMPARE(CutRecords(buf, l, b, count, 10).stored, 0);
-    QCOMPARE(count, 0);
-    QCOMPARE(buf.size(), 16);
-}
-
+// Short texts sit in fixed slots, others are set aside; both come back
+// exactly, also when a set-aside text is replaced by a short one and back.
 void TstMeasureLogic::sampleBlockKeepsTextsExactly()
 {
-    // Short texts sit in fixed slots, others are set aside; both come back
-    // exactly, and a full block of board fields stays small.
     SampleBlock b;
-    QCOMPARE(b.MemoryBytes(), size_t(0));
-    const QStringList texts = {"", "-0012.345", QStringLiteral("ÿ\x01 x"), QStringLiteral("long text over nine"),
-                               QStringLiteral("測定")};
-    for (int i = 0; i < kSampleCapacity; ++i)
-        b.Set(i, {i < 5 ? texts[i] : QStringLiteral("-0012.345"), i < 5 ? texts[4 - i] : QStringLiteral("+0001.000")});
-    b.SetCh0(3, QStringLiteral("1"));   // a set-aside text replaced by a short one and back
+    const QStringList texts = {"", "-0012.345", QStringLiteral("ÿ\x01 x"), "long text over nine", QStringLiteral("測定")};
+    for (int i = 0; i < 5; ++i)
+        b.Set(i, {texts[i], texts[4 - i]});
+    b.SetCh0(3, QStringLiteral("1"));
     b.SetCh0(3, texts[3]);
-    b.SetCh0(kSampleCapacity, QStringLiteral("X"));   // outside: ignored
+    b.SetCh0(kSampleCapacity, QStringLiteral("X")); // outside: ignored
     for (int i = 0; i < 5; ++i)
         QCOMPARE(b[i].Ch0 + "|" + b.Ch1(i), texts[i] + "|" + texts[4 - i]);
-    QCOMPARE(b[kSampleCapacity - 1].Ch1 + b[kSampleCapacity].Ch0, QStringLiteral("+0001.000"));
-    QVERIFY2(b.MemoryBytes() < 2u * 1024 * 1024, qPrintable(QString::number(b.MemoryBytes())));
+    QCOMPARE(b[kSampleCapacity].Ch0, QString());
 }
 
 void TstMeasureLogic::graph_data()
@@ -128,31 +111,21 @@ void TstMeasureLogic::graph_data()
     QTest::addColumn<int>("gain");
     QTest::addColumn<QStringList>("ch0");
     QTest::addColumn<QStringList>("ch1");
-    QTest::addColumn<QStringList>("labels");   // Label3, Label4, Label5
+    QTest::addColumn<QStringList>("labels"); // Label3, Label4, Label5
     QStringList wide;
     for (int i = 0; i < 100; ++i)
-        wide << hexCodes({8388600 + (i * 7) % 41});   // 8388600..8388640
-    const QStringList mv0 = {"-0000.010", "+0000.030", "+0000.000"};
-    const QStringList mv1 = {"+0000.020", "-0000.005", "+0000.010"};
-    QTest::newRow("hex 8388600..8388640, 100 samples") << true << 0 << wide << QStringList()
-        << QStringList{"8388650", "8388620", "8388590"};
-    QTest::newRow("hex all 1000") << true << 0 << QStringList() << QStringList(10, "0003E8")
-        << QStringList{"1002", "1000", "998"};
-    QTest::newRow("hex 100..106") << true << 0 << hexCodes({100, 106, 103}) << QStringList()
-        << QStringList{"108", "103", "98"};
+        wide << hexCodes({8388600 + (i * 7) % 41}); // 8388600..8388640
+    const QStringList mv0 = {"-0000.010", "+0000.030", "+0000.000"}, mv1 = {"+0000.020", "-0000.005", "+0000.010"}, no;
+    QTest::newRow("hex 100 samples") << true << 0 << wide << no << QStringList{"8388650", "8388620", "8388590"};
+    QTest::newRow("hex CH1 all 1000") << true << 0 << no << QStringList(10, "0003E8") << QStringList{"1002", "1000", "998"};
+    QTest::newRow("hex 100..106") << true << 0 << hexCodes({100, 106, 103}) << no << QStringList{"108", "103", "98"};
     // Halves go away from zero: mid 103.5 -> 104, range/4 = 1.75 -> 2, 2.5 -> 3.
-    QTest::newRow("hex 100..107") << true << 0 << hexCodes({100, 107}) << QStringList()
-        << QStringList{"109", "104", "99"};
-    QTest::newRow("hex 100..110") << true << 0 << hexCodes({100, 110}) << QStringList()
-        << QStringList{"113", "105", "97"};
-    QTest::newRow("mV -0.010..0.030 two channels") << false << 0 << mv0 << mv1
-        << QStringList{"0.050", "0.010", "-0.030"};
-    QTest::newRow("mV same at gain 64") << false << 4 << mv0 << mv1
-        << QStringList{"0.05000", "0.01000", "-0.03000"};
-    QTest::newRow("mV flat at half height") << false << 2 << QStringList(4, "+0001.500")
-        << QStringList() << QStringList{"1.5000", "1.5000", "1.5000"};
-    QTest::newRow("one sample: labels only") << true << 0 << hexCodes({0x100}) << QStringList()
-        << QStringList{"258", "256", "254"};
+    QTest::newRow("hex 100..107") << true << 0 << hexCodes({100, 107}) << no << QStringList{"109", "104", "99"};
+    QTest::newRow("hex 100..110") << true << 0 << hexCodes({100, 110}) << no << QStringList{"113", "105", "97"};
+    QTest::newRow("mV two channels") << false << 0 << mv0 << mv1 << QStringList{"0.050", "0.010", "-0.030"};
+    QTest::newRow("mV at gain 64") << false << 4 << mv0 << mv1 << QStringList{"0.05000", "0.01000", "-0.03000"};
+    QTest::newRow("mV flat: half height") << false << 2 << QStringList(4, "+0001.500") << no << QStringList{"1.5000", "1.5000", "1.5000"};
+    QTest::newRow("one sample: labels only") << true << 0 << hexCodes({0x100}) << no << QStringList{"258", "256", "254"};
 }
 
 // Labels and lines against positions worked out here: x spread over 6375
@@ -170,17 +143,14 @@ void TstMeasureLogic::graph()
     fill(b, 1, ch1);
     const int mode = ch0.isEmpty() ? 1 : ch1.isEmpty() ? 0 : 2;
     QList<QList<double>> values;
-    double hi = -1e300, lo = 1e300;
     for (const QStringList& texts : {ch0, ch1}) {
-        if (texts.isEmpty())
-            continue;
-        values.append(QList<double>());
-        for (const QString& t : texts) {
+        if (!texts.isEmpty())
+            values.append(QList<double>());
+        for (const QString& t : texts)
             values.last() << (hex ? double(t.toLongLong(nullptr, 16)) : t.toDouble());
-            hi = std::max(hi, values.last().last());
-            lo = std::min(lo, values.last().last());
-        }
     }
+    const QList<double> all = values.value(0) + values.value(1);
+    const double hi = *std::max_element(all.begin(), all.end()), lo = *std::min_element(all.begin(), all.end());
     const int n = int(values[0].size());
     const GraphPlan p = ComputeGraph(b, n, mode, hex, gain, 6375, 3435);
     QCOMPARE((QStringList{p.scale.topText, p.scale.midText, p.scale.bottomText}), labels);
@@ -188,45 +158,29 @@ void TstMeasureLogic::graph()
     QCOMPARE(int(p.lines.size()), int(values.size()) * (n - 1));
     const double top = hex ? labels[0].toDouble() : hi + (hi - lo) / 2;
     const double bottom = hex ? labels[2].toDouble() : lo - (hi - lo) / 2;
-    auto y = [&](double v) {
-        return top == bottom ? 1718 : int(std::nearbyint(3435 - (v - bottom) * 3435 / (top - bottom)));
-    };
+    auto y = [&](double v) { return top == bottom ? 1718 : int(std::nearbyint(3435 - (v - bottom) * 3435 / (top - bottom))); };
     const double step = 6375.0 / (n - 1);
     size_t k = 0;
     for (int c = 0; c < values.size(); ++c)
         for (int i = 0; i + 1 < n; ++i, ++k) {
             const RecordedLine& l = p.lines[k];
-            const bool ch1 = mode == 1 || c == 1;
-            QCOMPARE(l.color, ch1 ? 0x0000FFu : 0xFF0000u);
-            QCOMPARE(l.x1, int(std::floor(step * i + 0.5)));
-            QCOMPARE(l.x2, int(std::floor(step * (i + 1) + 0.5)));
-            QCOMPARE(l.y1, y(values[c][i]));
-            QCOMPARE(l.y2, y(values[c][i + 1]));
+            QCOMPARE(l.color, mode == 1 || c == 1 ? 0x0000FFu : 0xFF0000u);
+            QCOMPARE((QList<int>{l.x1, l.x2, l.y1, l.y2}),
+                     (QList<int>{int(std::floor(step * i + 0.5)), int(std::floor(step * (i + 1) + 0.5)),
+                                 y(values[c][i]), y(values[c][i + 1])}));
         }
-    if (k > 0)
-        QCOMPARE(p.lines.back().x2, 6375);
-}
-
-void TstMeasureLogic::graphStopsOnBadValue()
-{
-    // An overflowing text makes the scale infinite: no line, the drawing stops.
-    SampleBlock b;
-    fill(b, 0, {"+0001.000", "1e400", "+0002.000"});
-    const GraphPlan p = ComputeGraph(b, 3, 0, false, 0, 6375, 3435);
-    QVERIFY(!p.complete);
-    QVERIFY(p.lines.empty());
+    QVERIFY(k == 0 || p.lines.back().x2 == 6375);
 }
 
 // A full two-channel block is painted in a reduced form that keeps every
-// column's extremes, CH0 blue then CH1 red.
+// column's extremes, CH0 blue then CH1 red; the recorded lines stay whole.
 void TstMeasureLogic::pictureReducesLargeRuns()
 {
     PictureBox box;
     box.resize(box.sizeHint());
     SampleBlock b;
     for (int i = 0; i < kSampleCapacity; ++i)
-        b.Set(i, {QString::number(8388000 + (qint64(i) * 7919) % 1000, 16),
-                  QString::number(8388000 + (qint64(i) * 104729) % 1000, 16)});
+        b.Set(i, {QString::number(8388000 + (qint64(i) * 7919) % 1000, 16), QString::number(8388000 + (qint64(i) * 104729) % 1000, 16)});
     box.AddLines(ComputeGraph(b, kSampleCapacity, 2, true, 0, 6375, 3435).lines);
     QCOMPARE(box.Lines().size(), size_t(2 * (kSampleCapacity - 1)));
     const auto& runs = box.PaintRuns();
@@ -236,15 +190,12 @@ void TstMeasureLogic::pictureReducesLargeRuns()
     for (const auto& run : runs) {
         QVERIFY(run.pixelLines.size() <= 2 * 426);
         int lo = INT_MAX, hi = INT_MIN;
-        for (const QLine& l : run.pixelLines) {
-            lo = std::min({lo, l.y1(), l.y2()});
-            hi = std::max({hi, l.y1(), l.y2()});
-        }
+        for (const QLine& l : run.pixelLines)
+            lo = std::min({lo, l.y1(), l.y2()}), hi = std::max({hi, l.y1(), l.y2()});
         QVERIFY(lo <= 3435 / 4 / 15 + 1 && hi >= 3435 * 3 / 4 / 15 - 1);
     }
     box.Cls();
     box.Line(0, 0, 6375, 3435, 0);
-    QCOMPARE(box.Lines().size(), size_t(1));
     QCOMPARE(box.PaintRuns()[0].pixelLines.front(), QLine(0, 0, 425, 229));
 }
 

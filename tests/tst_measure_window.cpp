@@ -3,10 +3,8 @@
 
 #include <QtTest>
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
+#include <QtWidgets>
+#include <functional>
 #include <random>
 
 #include "app/VbComboBox.h"
@@ -15,34 +13,38 @@
 
 namespace {
 
-const QString kStart = QStringLiteral("測定開始");
 const QString kStop = QStringLiteral("測定停止");
 
-// A window after a good connection check (Gain=1, 100sps); the board accepts
-// the rate and gain a start sends.
-std::unique_ptr<BoardBench> Connected(const BuildProfile& profile)
+// A window after a good connection check (Gain=1, 100sps) whose board accepts
+// the rate and gain a start re-sends; `before` may change the board or the
+// window first. Then the operator starts: hex or mV, channel entry, count.
+std::unique_ptr<BoardBench> Started(const BuildProfile& profile, bool hex, int channel, const QString& count,
+                                    const std::function<void(BoardBench&)>& before = {})
 {
     auto b = std::make_unique<BoardBench>(profile, true);
-    b->replies[QByteArrayLiteral("G?")] = QByteArrayLiteral("G0\r");
-    b->replies[QByteArrayLiteral("F5")] = b->replies[QByteArrayLiteral("G0")] = QByteArrayLiteral("OK\r");
+    b->replies["G?"] = "G0\r";
+    b->replies["F5"] = b->replies["G0"] = "OK\r";
     b->w->Button1_Click();
+    if (before)
+        before(*b);
+    (hex ? b->w->Option1 : b->w->Option2)->setChecked(true);
+    b->w->Combo2->SetListIndex(channel);
+    b->w->Text1->setText(count);
     b->ClearLog();
+    b->w->SendB2_Click();
     return b;
+}
+
+// Not measuring, in every way the operator or the port can tell.
+bool Idle(const BoardBench& b)
+{
+    return !b.w->Measuring && b.w->SendB2->text() == QStringLiteral("測定開始") && b.port->RThreshold() == 0;
 }
 
 void Settle()
 {
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
-}
-
-void Start(BoardBench& b, bool hex, int channel, const QString& count)
-{
-    (hex ? b.w->Option1 : b.w->Option2)->setChecked(true);
-    b.w->Combo2->SetListIndex(channel);
-    b.w->Text1->setText(count);
-    b.ClearLog();
-    b.w->SendB2_Click();
 }
 
 // `n` records in the board's shape; `fields` gets each record's fields.
@@ -81,6 +83,7 @@ private slots:
 };
 
 // The count is read like every number entry: blanks ignored, halves to even.
+// Vexlo_Demo clears the status line at the start; Tamrix leaves it.
 void TstMeasureWindow::startCommand()
 {
     const struct { bool hex; int channel; const char* count; QByteArray command; } cases[] = {
@@ -89,38 +92,32 @@ void TstMeasureWindow::startCommand()
         {true, 0, "abc", "A00000"}};
     for (const auto& c : cases)
         for (const BuildProfile* p : {&kVexloDemoProfile, &kTamrixProfile}) {
-            auto b = Connected(*p);
-            b->w->Status->setText(QStringLiteral("old"));
-            Start(*b, c.hex, c.channel, QString::fromLatin1(c.count));
+            auto b = Started(*p, c.hex, c.channel, c.count, [](BoardBench& b) { b.w->Status->setText("old"); });
             QCOMPARE(b->received, (QList<QByteArray>{"F5", "G0", c.command}));
             QCOMPARE(b->port->writes.last(), c.command + '\r');
-            QCOMPARE(b->w->SendB2->text(), kStop);
-            QVERIFY(b->w->Measuring);
-            QCOMPARE(b->port->RThreshold(), 1);
-            // Vexlo_Demo clears the status line; Tamrix leaves it.
+            QVERIFY(b->w->Measuring && b->w->SendB2->text() == kStop && b->port->RThreshold() == 1);
             QCOMPARE(b->w->Status->text(), p == &kTamrixProfile ? QStringLiteral("old") : QString());
         }
 }
 
+// A refused or unanswered rate or gain: no start, the earlier graph stays.
 void TstMeasureWindow::setCommandRefused()
 {
     const QString rate = QStringLiteral("データレート設定できませんでした");
-    const QString gain = QStringLiteral("ゲイン設定できませんでした");
     const struct { const char* command; const char* reply; QString status; int writes; } cases[] = {
-        {"F5", "NG\r", rate, 1}, {"F5", nullptr, rate, 1}, {"G0", "O\r", gain, 2}};
+        {"F5", "NG\r", rate, 1}, {"F5", nullptr, rate, 1}, {"G0", "O\r", QStringLiteral("ゲイン設定できませんでした"), 2}};
     for (const auto& c : cases) {
-        auto b = Connected(kVexloDemoProfile);
-        b->w->Picture1->Line(1, 2, 3, 4, 0);   // an earlier graph stays
-        if (c.reply)
-            b->replies[c.command] = c.reply;
-        else
-            b->replies.remove(c.command);
-        Start(*b, true, 0, QStringLiteral("100"));
+        auto b = Started(kVexloDemoProfile, true, 0, "100", [&c](BoardBench& b) {
+            b.w->Picture1->Line(1, 2, 3, 4, 0);
+            if (c.reply)
+                b.replies[c.command] = c.reply;
+            else
+                b.replies.remove(c.command);
+        });
         QCOMPARE(b->w->Status->text(), c.status);
         QCOMPARE(int(b->received.size()), c.writes);
         QCOMPARE(int(b->w->Picture1->Lines().size()), 1);
-        QCOMPARE(b->w->SendB2->text(), kStart);
-        QCOMPARE(b->port->RThreshold(), 0);
+        QVERIFY(Idle(*b));
     }
 }
 
@@ -148,8 +145,7 @@ void TstMeasureWindow::chunking()
     const QByteArray stream = Stream(hex, mode, n, unsigned(mode * 10 + hex), &fields) + "000";
     QString status;
     for (int way = 0; way < 3; ++way) {
-        auto b = Connected(tamrix ? kTamrixProfile : kVexloDemoProfile);
-        Start(*b, hex, mode, QString::number(n));
+        auto b = Started(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, mode, QString::number(n));
         std::mt19937 rng(9);
         for (qsizetype pos = 0; pos < stream.size();) {
             const qsizetype len = way == 0 ? stream.size() : way == 1 ? 1 : 1 + qsizetype(rng() % 50);
@@ -164,40 +160,34 @@ void TstMeasureWindow::chunking()
         }
         Settle();
         QCOMPARE(b->w->RecvCount, n);
-        QVERIFY(!b->w->Measuring);
-        QCOMPARE(b->w->SendB2->text(), kStart);
-        QCOMPARE(b->port->RThreshold(), 0);
+        QVERIFY(Idle(*b));
         if (way == 0)
             status = b->w->Status->text();
         QCOMPARE(b->w->Status->text(), status);
         QVERIFY(status.startsWith(QStringLiteral("測定終了... ") + (hex ? "[digit pp] " : "[mV pp] ")));
         QCOMPARE(int(b->w->Picture1->Lines().size()), (mode == 2 ? 2 : 1) * (n - 1));
-        for (int i = 0; i < n; ++i) {
-            const SampleRecord r = b->w->Samples[i];
-            QCOMPARE((QStringList{r.Ch0, r.Ch1}).mid(mode == 1, mode == 2 ? 2 : 1), fields[i]);
-        }
-        if (way == 0)   // characters past the last record stay unread
+        for (int i = 0; i < n; ++i)
+            QCOMPARE((QStringList{b->w->Samples[i].Ch0, b->w->Samples[i].Ch1}).mid(mode == 1, mode == 2 ? 2 : 1), fields[i]);
+        if (way == 0) // characters past the last record stay unread
             QVERIFY(b->w->RecvBuffer.endsWith(QStringLiteral("000")));
     }
 }
 
+// Vexlo_Demo and Vexlo recognise the refusal, even split in two; Tamrix
+// keeps measuring and says nothing.
 void TstMeasureWindow::refusalNG()
 {
-    // Vexlo_Demo and Vexlo recognise the refusal, even split in two; Tamrix
-    // keeps measuring and says nothing.
     for (const BuildProfile* p : {&kVexloDemoProfile, &kVexloProfile, &kTamrixProfile}) {
-        auto b = Connected(*p);
-        b->w->Status->setText(QStringLiteral("before"));
-        Start(*b, true, 0, QStringLiteral("100"));
+        auto b = Started(*p, true, 0, "100", [](BoardBench& b) { b.w->Status->setText("before"); });
         b->port->Feed("N");
         b->port->Feed("G\r");
         Settle();
         const bool tamrix = p == &kTamrixProfile;
         QCOMPARE(b->w->Status->text(), tamrix ? QStringLiteral("before") : QStringLiteral("測定開始エラー... "));
-        QCOMPARE(b->w->SendB2->text(), tamrix ? kStop : kStart);
+        QCOMPARE(b->w->SendB2->text(), tamrix ? kStop : QStringLiteral("測定開始"));
         QCOMPARE(b->w->Measuring, tamrix);
-        QCOMPARE(b->w->RecvCount, 0);
         QCOMPARE(b->port->RThreshold(), tamrix ? 1 : 0);
+        QCOMPARE(b->w->RecvCount, 0);
         QCOMPARE(b->w->Label3->text(), QStringLiteral("---"));
         QVERIFY(b->w->Picture1->Lines().empty());
     }
@@ -210,38 +200,33 @@ void TstMeasureWindow::stopByOperator()
 {
     for (bool tamrix : {false, true}) {
         const bool hex = !tamrix;
-        auto b = Connected(tamrix ? kTamrixProfile : kVexloDemoProfile);
         QList<QStringList> fields;
         const QByteArray stream = Stream(hex, 0, 30, 4, &fields);
         const int length = int(stream.size() / 30);
-        Start(*b, hex, 0, QStringLiteral("100"));
+        auto b = Started(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, 0, "100");
         for (int i = 0; i < 15; ++i)
             b->port->Feed(stream.mid(i * length, length));
         Settle();
         (hex ? b->w->Option2 : b->w->Option1)->setChecked(true);
-        b->port->Feed(stream.mid(15 * length, 7 * length + 3));   // arrives during the stop
+        b->port->Feed(stream.mid(15 * length, 7 * length + 3)); // arrives during the stop
         b->ClearLog();
         b->w->SendB2_Click();
         QCOMPARE(b->port->writes.first(), hex ? QByteArray("AX\r") : QByteArray("MX\r"));
-        QCOMPARE(b->w->SendB2->text(), kStart);
-        QVERIFY(!b->w->Measuring);
-        QCOMPARE(b->port->RThreshold(), 0);
+        QVERIFY(Idle(*b));
         QTest::qWait(80);
-        QCOMPARE(b->w->RecvCount, 15);   // nothing more was stored
+        QCOMPARE(b->w->RecvCount, 15); // nothing more was stored
         QCOMPARE(b->w->Label3->text(), QStringLiteral("---"));
         QCOMPARE(b->w->Status->text(), tamrix ? Progress(15, fields[14]) : QStringLiteral("測定停止しました"));
-        if (!tamrix)
-            QVERIFY(b->w->RecvBuffer.isEmpty());
+        QVERIFY(tamrix || b->w->RecvBuffer.isEmpty());
     }
 }
 
+// A count of 0 makes the board stream until stopped. The block holds 65535
+// records: once they are in, the program stops the board and the full block
+// becomes the result.
 void TstMeasureWindow::countZeroFillsBlockThenStops()
 {
-    // A count of 0 makes the board stream until stopped. The block holds
-    // 65535 records: once they are in, the program stops the board and the
-    // full block becomes the result.
-    auto b = Connected(kVexloDemoProfile);
-    Start(*b, true, 0, QStringLiteral("0"));
+    auto b = Started(kVexloDemoProfile, true, 0, "0");
     QCOMPARE(b->port->writes.last(), QByteArray("A00000\r"));
     QByteArray chunk;
     for (int i = 0; i < 1000; ++i)
@@ -250,13 +235,13 @@ void TstMeasureWindow::countZeroFillsBlockThenStops()
     for (int k = 0; k < 66; ++k)
         b->port->Feed(chunk);
     Settle();
-    QVERIFY(!b->w->Measuring);
+    QVERIFY(Idle(*b));
     QCOMPARE(b->w->RecvCount, 65535);
     QCOMPARE(b->w->SampleCount, 65535);
     QCOMPARE(b->port->writes, QList<QByteArray>{QByteArray("AX\r")});
     QCOMPARE(b->w->Status->text(), QStringLiteral("測定終了... [digit pp] CH0=49"));
     QCOMPARE(int(b->w->Picture1->Lines().size()), 65534);
-    QCOMPARE(b->w->Samples[65534].Ch0, QStringLiteral("800022"));   // 65534 % 50 = 34
+    QCOMPARE(b->w->Samples[65534].Ch0, QStringLiteral("800022")); // 65534 % 50 = 34
 }
 
 QTEST_MAIN(TstMeasureWindow)

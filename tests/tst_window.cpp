@@ -44,11 +44,6 @@ bool BoardButtons(const Form1& w, bool on)
     return true;
 }
 
-QString TextOf(const QWidget* c)
-{
-    return c->property(qobject_cast<const QGroupBox*>(c) ? "title" : "text").toString();
-}
-
 const QStringList kFullRates = {"5sps",   "10sps",  "20sps",  "50sps",  "60sps",  "100sps",
                                 "200sps", "400sps", "800sps", "960sps", "1200sps"};
 
@@ -93,7 +88,7 @@ private slots:
         for (const auto& [name, text] : texts) {
             auto* c = w.findChild<QWidget*>(name);
             QVERIFY2(c, qPrintable(name));
-            QCOMPARE(TextOf(c), text);
+            QCOMPARE(c->property(qobject_cast<QGroupBox*>(c) ? "title" : "text").toString(), text);
         }
         QCOMPARE(w.Frame3 == nullptr, profile->tamrixLayout);
 
@@ -147,11 +142,11 @@ private slots:
         QVERIFY(!w.Option1->isChecked() && (!w.Option_RS || w.Option_RS->isChecked()));
     }
 
-    void demoControlStates()
+    void modelOptionsAndControlStates()
     {
         Bench b(kVexloDemoProfile);
         Form1& w = *b.w;
-        // A model chosen: caption with "demo", the check button usable, nothing else.
+        // Demo: a model chosen gives a caption with "demo" and the check button, nothing else.
         QTest::mouseClick(w.Option_RS, Qt::LeftButton);
         QCOMPARE(w.windowTitle(), QStringLiteral("Selvor demo"));
         QVERIFY(w.Button1->isEnabled() && BoardButtons(w, false) && !w.TamrixSelected());
@@ -173,103 +168,58 @@ private slots:
         // Closed: all off and the list emptied, the model kept.
         w.DisableControls();
         QVERIFY(!w.Button1->isEnabled() && BoardButtons(w, false));
-        QCOMPARE(w.Combo1->ListCount(), 0);
-        QCOMPARE(w.Combo1->Text(), QString());
+        QVERIFY(w.Combo1->ListCount() == 0 && w.Combo1->Text().isEmpty());
         QCOMPARE(w.windowTitle(), QStringLiteral("Tamrix demo"));
         QTest::mouseClick(w.Option_RS, Qt::LeftButton);
         w.EnableControls();
         QCOMPARE(Entries(w.Combo1), kFullRates.mid(0, 7));
         QCOMPARE(w.Combo1->ListIndex(), 0);
 
-        // While a command waits for its reply the model options and every
-        // board button are ignored.
-        QVERIFY(b.port->Open());
-        w.PortOpened = true;
-        bool during = false;
-        QTimer::singleShot(20, &w, [&w, &during] {
-            during = w.InTransaction();
-            for (QAbstractButton* c : std::initializer_list<QAbstractButton*>{
-                     w.Option_CM, w.Button1, w.Command6, w.Command7, w.Command8, w.Command29, w.Command1, w.SendB2})
-                QTest::mouseClick(c, Qt::LeftButton);
-        });
-        QString reply;
-        QVERIFY(!w.SendCommand(QStringLiteral("?"), reply, 100));
-        QVERIFY(w.Option_RS->isChecked());
-        QCOMPARE(w.windowTitle(), QStringLiteral("Selvor demo"));
-        QCOMPARE(b.port->writes, QList<QByteArray>{"?\r"});
-        QVERIFY(during && b.port->PortOpen() && !w.Measuring && b.dialogs.shown.isEmpty());
-    }
-
-    // Vexlo: the model options refill the list (Selvor's short one: tst_board_check),
-    // selecting nothing; re-clicking the chosen model keeps the operator's pick.
-    void vexloModelOptionsRefillList()
-    {
-        Bench b(kVexloProfile);
-        Form1& w = *b.w;
-        w.Combo1->SetListIndex(3);
-        QTest::mouseClick(w.Option_CM, Qt::LeftButton);
-        QCOMPARE(w.Combo1->ListIndex(), 3);
-        QTest::mouseClick(w.Option_RS, Qt::LeftButton);
-        QTest::mouseClick(w.Option_CM, Qt::LeftButton);
-        QCOMPARE(w.windowTitle(), QStringLiteral("Tamrix demo"));
-        QCOMPARE(Entries(w.Combo1), kFullRates);
-        QVERIFY(w.Combo1->ListIndex() == -1 && BoardButtons(w, true) && b.port->writes.isEmpty());
-    }
-
-    void typedTextSelectsNoEntry_data()
-    {
-        QTest::addColumn<QString>("combo");
-        QTest::addColumn<QString>("typed");
-        QTest::newRow("Combo1") << "Combo1" << "10sps";
-        QTest::newRow("Combo2") << "Combo2" << "CH1=Ain2-Ain3";
-        QTest::newRow("Combo3") << "Combo3" << "Gain=8";
-        QTest::newRow("ComboCommPort") << "ComboCommPort" << "COM12";
+        // Vexlo: the options refill the list, selecting nothing; re-clicking
+        // the chosen model keeps the operator's pick.
+        Bench v(kVexloProfile);
+        v.w->Combo1->SetListIndex(3);
+        QTest::mouseClick(v.w->Option_CM, Qt::LeftButton);
+        QCOMPARE(v.w->Combo1->ListIndex(), 3);
+        QTest::mouseClick(v.w->Option_RS, Qt::LeftButton);
+        QCOMPARE(Entries(v.w->Combo1), kFullRates.mid(0, 7));
+        QVERIFY(v.w->Combo1->ListIndex() == -1 && BoardButtons(*v.w, true) && v.port->writes.isEmpty());
     }
 
     void typedTextSelectsNoEntry()
     {
-        QFETCH(QString, combo);
-        QFETCH(QString, typed);
         Bench b(kVexloProfile);
-        auto* box = b.w->findChild<VbComboBox*>(combo);
-        QSignalSpy clicks(box, &VbComboBox::Click);
-        box->SetListIndex(0);
-        box->lineEdit()->selectAll();
-        QTest::keyClicks(box->lineEdit(), typed);
-        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
-        // Typed text selects no entry, even when it spells one, and is no click.
-        QCOMPARE(box->Text(), typed);
-        QCOMPARE(box->ListIndex(), -1);
-        QCOMPARE(clicks.count(), 0);
+        for (const auto& [box, typed] : {std::pair{b.w->Combo1, "10sps"}, {b.w->Combo2, "CH1=Ain2-Ain3"},
+                                         {b.w->Combo3, "Gain=8"}, {b.w->ComboCommPort, "COM12"}}) {
+            QSignalSpy clicks(box, &VbComboBox::Click);
+            box->SetListIndex(0);
+            box->lineEdit()->selectAll();
+            QTest::keyClicks(box->lineEdit(), typed);
+            QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+            // Typed text selects no entry, even when it spells one, and is no click.
+            QCOMPARE(box->Text(), QString::fromLatin1(typed));
+            QCOMPARE(box->ListIndex(), -1);
+            QCOMPARE(clicks.count(), 0);
+            // An entry chosen from the list counts again.
+            box->setCurrentIndex(1);
+            emit box->activated(1);
+            QCOMPARE(box->ListIndex(), 1);
+            QCOMPARE(clicks.count(), 1);
+        }
         QVERIFY(b.port->writes.isEmpty());
-        // An entry chosen from the list counts again.
-        box->setCurrentIndex(1);
-        emit box->activated(1);
-        QCOMPARE(box->ListIndex(), 1);
-        QCOMPARE(clicks.count(), 1);
-    }
-
-    void centredPosition_data()
-    {
-        QTest::addColumn<QSizeF>("screen");
-        QTest::addColumn<QSizeF>("window");
-        QTest::addColumn<QPointF>("expected");
-        QTest::addColumn<QPoint>("pixels");
-        QTest::newRow("half twips") << QSizeF(9601, 8041) << QSizeF(7890, 8040) << QPointF(855.5, 0.5) << QPoint(57, 0);
-        QTest::newRow("small screen") << QSizeF(9600, 7200) << QSizeF(11000, 9000) << QPointF(-700, -900) << QPoint(-47, -60);
-        QTest::newRow("much smaller") << QSizeF(4800, 3600) << QSizeF(8130, 8535) << QPointF(-1665, -2467.5) << QPoint(-111, -165);
-        // Single precision: 16777217 is not a float; it reads as 16777216.
-        QTest::newRow("single precision") << QSizeF(16777217, 100) << QSizeF(1, 100) << QPointF(8388607.5, 0) << QPoint(559241, 0);
     }
 
     void centredPosition()
     {
-        QFETCH(QSizeF, screen);
-        QFETCH(QSizeF, window);
-        QFETCH(QPointF, expected);
-        QFETCH(QPoint, pixels);
-        QCOMPARE(CenteredPosition(screen, window), expected);
-        QCOMPARE(TwipsToPixels(expected), pixels);
+        // Twips, single precision: 16777217 is not a float; it reads as 16777216.
+        const std::tuple<QSizeF, QSizeF, QPointF, QPoint> cases[] = {
+            {{9601, 8041}, {7890, 8040}, {855.5, 0.5}, {57, 0}},
+            {{9600, 7200}, {11000, 9000}, {-700, -900}, {-47, -60}}, // small screen
+            {{16777217, 100}, {1, 100}, {8388607.5, 0}, {559241, 0}}};
+        for (const auto& [screen, window, expected, pixels] : cases) {
+            QCOMPARE(CenteredPosition(screen, window), expected);
+            QCOMPARE(TwipsToPixels(expected), pixels);
+        }
         // The window itself ends up centred on its screen.
         Bench b(kVexloDemoProfile);
         b.w->move(0, 0);
@@ -278,48 +228,22 @@ private slots:
         QVERIFY2(qAbs(off.x()) <= 1 && qAbs(off.y()) <= 1, qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
     }
 
-    void quitRunsQuitSteps_data()
+    // The window's close control runs the quit steps (QuitB: tst_faults and
+    // tst_serial_transaction), also while a reply is awaited: port closed,
+    // nothing more sent.
+    void closeDuringWaitRunsQuitSteps()
     {
-        QTest::addColumn<const BuildProfile*>("profile");
-        QTest::addColumn<bool>("viaClose");
-        QTest::addColumn<QString>("state");
-        QTest::newRow("button, port closed") << &kVexloDemoProfile << false << "closed";
-        QTest::newRow("button, measuring") << &kVexloDemoProfile << false << "measuring";
-        QTest::newRow("button, waiting") << &kVexloDemoProfile << false << "waiting";
-        QTest::newRow("close, waiting") << &kVexloDemoProfile << true << "waiting";
-        QTest::newRow("Vexlo button") << &kVexloProfile << false << "open";
-        QTest::newRow("Tamrix close, measuring") << &kTamrixProfile << true << "measuring";
-    }
-
-    void quitRunsQuitSteps()
-    {
-        QFETCH(const BuildProfile*, profile);
-        QFETCH(bool, viaClose);
-        QFETCH(QString, state);
-        Bench b(*profile);
+        Bench b(kVexloDemoProfile);
         Form1& w = *b.w;
-        if (state != "closed")
-            w.PortOpened = b.port->Open();
-        if (state == "measuring") {
-            w.Measuring = true;
-            b.port->SetRThreshold(1);
-        }
-        auto quit = [&w, viaClose] { viaClose ? void(w.close()) : QTest::mouseClick(w.QuitB, Qt::LeftButton); };
-        if (state == "waiting") {
-            // A long time-out: the quit must end the wait, not the timer.
-            QTimer::singleShot(20, &w, quit);
-            QSignalSpy ticks(w.Timer1, &QTimer::timeout);
-            QString reply;
-            QVERIFY(!w.SendCommand(QStringLiteral("G?"), reply, 30000));
-            QVERIFY(ticks.isEmpty() && reply.isEmpty());
-            QVERIFY(b.port->writes.removeOne("G?\r"));
-        } else {
-            quit();
-        }
+        w.PortOpened = b.port->Open();
+        // A long time-out: the quit must end the wait, not the timer.
+        QTimer::singleShot(20, &w, [&w] { w.close(); });
+        QSignalSpy ticks(w.Timer1, &QTimer::timeout);
+        QString reply;
+        QVERIFY(!w.SendCommand(QStringLiteral("G?"), reply, 30000));
+        QVERIFY(ticks.isEmpty() && reply.isEmpty());
         QVERIFY(w.QuitDone && !w.isVisible() && !w.PortOpened && !b.port->PortOpen());
-        QCOMPARE(b.port->openCount, state == "closed" ? 0 : 1);
-        // Nothing goes to the board on the way out, not even a stop.
-        QVERIFY(b.port->writes.isEmpty());
+        QCOMPARE(b.port->writes, QList<QByteArray>{"G?\r"});
     }
 };
 

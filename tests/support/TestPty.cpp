@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -132,31 +131,8 @@ QByteArray TestPty::readFor(int ms) const
     return out;
 }
 
-void TestPty::answerWith(std::function<QByteArray(const QByteArray&)> answer)
-{
-    answer_ = std::move(answer);
-    if (!notifier_) {
-        notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { onReadable(); });
-    }
-}
-
-void TestPty::onReadable()
-{
-    pending_ += readNow();
-    qsizetype cr;
-    while ((cr = pending_.indexOf('\r')) >= 0) {
-        const QByteArray command = pending_.left(cr);
-        pending_.remove(0, cr + 1);
-        const QByteArray reply = answer_ ? answer_(command) : QByteArray();
-        if (!reply.isEmpty())
-            write(reply);
-    }
-}
-
 void TestPty::hangUp()
 {
-    notifier_.reset();
     if (master_ >= 0)
         ::close(master_);
     if (keptSlave_ >= 0)

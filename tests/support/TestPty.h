@@ -1,8 +1,8 @@
 #pragma once
 // A bare pseudo-terminal for serial-port tests that need the far side under
 // the test's own control: the line settings the host applied (read back from
-// the master), bytes written by hand, a peer that answers commands, and a
-// hang-up (the master closed under an open port).
+// the master), bytes written by hand, and a hang-up (the master closed under
+// an open port).
 //
 //   ComConfigDir cfg;                  // XDG_CONFIG_HOME -> a temporary folder
 //   TestPty pty; QVERIFY(pty.open()); QVERIFY(pty.linkAs(cfg, 4));  // COM4
@@ -10,10 +10,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
-#include <functional>
-#include <memory>
 
-class QSocketNotifier;
 struct termios;
 
 // Points XDG_CONFIG_HOME at a temporary folder for its lifetime and restores
@@ -57,21 +54,11 @@ public:
     // Whatever is waiting now, without blocking.
     QByteArray readNow() const;
 
-    // Answers from the test's own event loop: each time a carriage return
-    // arrives, `answer` gets the command before it and its result is written
-    // back (nothing when empty).
-    void answerWith(std::function<QByteArray(const QByteArray&)> answer);
-
     // The far side goes away: master and kept slave closed.
     void hangUp();
 
 private:
-    void onReadable();
-
     int master_ = -1;
     int keptSlave_ = -1;
     QString slavePath_;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    std::function<QByteArray(const QByteArray&)> answer_;
-    QByteArray pending_;
 };
