@@ -19,6 +19,7 @@
 #include "app/Dialogs.h"
 #include "app/Twips.h"
 #include "app/VbComboBox.h"
+#include "graphview/GraphView.h"
 #include "measure/PictureBox.h"
 #include "serial/CommPort.h"
 #include "serial/QtCommPort.h"
@@ -122,6 +123,11 @@ Form1::Form1(const BuildProfile& profile, CommPort* port, Dialogs* dialogs, QWid
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
 
     wireHandlers();
+
+    // The graph takes focus for its keys; it comes after every other control.
+    PictureView = new GraphView(this, dialogs_);
+    QWidget::setTabOrder(Command1, Picture1);
+
     Form_Load();
 }
 

@@ -22,6 +22,7 @@ class QRadioButton;
 class QTimer;
 class CommPort;
 class Dialogs;
+class GraphView;
 class PictureBox;
 class VbComboBox;
 
@@ -47,6 +48,7 @@ public:
     QLabel* ComStatus = nullptr;
     QLineEdit* Status = nullptr;
     PictureBox* Picture1 = nullptr;
+    GraphView* PictureView = nullptr;  // zoom, readout and export on Picture1
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;
     QLabel* Label5 = nullptr;

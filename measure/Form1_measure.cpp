@@ -15,6 +15,7 @@
 #include "app/NumberReading.h"
 #include "app/VbComboBox.h"
 #include "board/Protocol.h"
+#include "graphview/GraphView.h"
 #include "measure/Decoding.h"
 #include "measure/GraphGeometry.h"
 #include "measure/PictureBox.h"
@@ -282,6 +283,10 @@ void Form1::Graph()
         if (Label5)
             Label5->setText(plan.scale.bottomText);
         Picture1->AddLines(std::move(plan.lines));
+        // What was drawn can now be zoomed into (a drawing cut short cannot).
+        if (PictureView && plan.complete)
+            PictureView->SetBlock(&Samples, SampleCount, ChannelMode, MeasuredHex, GainIndex,
+                                  plan.scale);
     } catch (const std::bad_alloc&) {
     }
 }

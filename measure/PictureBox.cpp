@@ -60,6 +60,13 @@ void PictureBox::Cls()
     lines_.shrink_to_fit();
     runs_.clear();
     changed();
+    emit cleared();
+}
+
+void PictureBox::SetLayer(PictureLayer* layer)
+{
+    layer_ = layer;
+    update();
 }
 
 void PictureBox::Line(int x1, int y1, int x2, int y2, quint32 color)
@@ -168,12 +175,16 @@ void PictureBox::rebuild()
 void PictureBox::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
-    p.fillRect(event->rect(), Qt::white);
-    int painted = 0;
-    for (const Run& run : PaintRuns()) {
-        p.setPen(QPen(run.color, 0));
-        p.drawLines(run.pixelLines.data(), int(run.pixelLines.size()));
-        painted += int(run.pixelLines.size());
+    if (!layer_ || !layer_->PaintInstead(p)) {
+        p.fillRect(event->rect(), Qt::white);
+        int painted = 0;
+        for (const Run& run : PaintRuns()) {
+            p.setPen(QPen(run.color, 0));
+            p.drawLines(run.pixelLines.data(), int(run.pixelLines.size()));
+            painted += int(run.pixelLines.size());
+        }
+        paintedLines_ = painted;
     }
-    paintedLines_ = painted;
+    if (layer_)
+        layer_->PaintOver(p);
 }

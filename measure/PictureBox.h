@@ -14,6 +14,9 @@
 #include <QWidget>
 #include <vector>
 
+class QMenu;
+class QPainter;
+
 struct RecordedLine {
     int x1, y1, x2, y2;   // twips
     quint32 color;        // 24-bit, blue in the high byte, red in the low byte
@@ -21,6 +24,17 @@ struct RecordedLine {
     {
         return x1 == o.x1 && y1 == o.y1 && x2 == o.x2 && y2 == o.y2 && color == o.color;
     }
+};
+
+// Something that shows more than the recorded lines (the zoomable view of
+// graphview/): it may paint instead of them and over them.
+class PictureLayer {
+public:
+    virtual ~PictureLayer() = default;
+    // Paints the whole surface; false leaves it to the recorded lines.
+    virtual bool PaintInstead(QPainter& painter) = 0;
+    // Paints over whatever the surface shows.
+    virtual void PaintOver(QPainter& painter) = 0;
 };
 
 class PictureBox : public QWidget {
@@ -57,6 +71,16 @@ public:
 
     QSize sizeHint() const override;
 
+    // The layer painted with the recorded lines (null: none). Not owned.
+    void SetLayer(PictureLayer* layer);
+
+signals:
+    // Cls() has cleared the surface.
+    void cleared();
+    // The graph's context menu is built and about to be shown; a receiver
+    // may add its own entries to `menu`.
+    void contextMenuAboutToShow(QMenu* menu);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -66,6 +90,7 @@ private:
 
     std::vector<RecordedLine> lines_;
     std::vector<Run> runs_;
+    PictureLayer* layer_ = nullptr;
     bool dirty_ = false;
     int paintedLines_ = 0;
 };
