@@ -1,0 +1,287 @@
+// Zoom, pan, readout and export on the graph: the view arithmetic against
+// hand-worked ranges, and the real window driven by mouse and key events.
+
+#include <QtTest>
+
+#include <QtWidgets>
+
+#include "graphview/GraphView.h"
+#include "measure/GraphGeometry.h"
+#include "support/BoardBench.h"
+
+namespace {
+
+// A drawn block in Vexlo_Demo: texts per channel (one list empty for one channel).
+std::unique_ptr<BoardBench> Drawn(bool hex, int gain, const QStringList& ch0, const QStringList& ch1)
+{
+    auto b = std::make_unique<BoardBench>(kVexloDemoProfile, true);
+    Form1& w = *b->w;
+    for (int i = 0; i < ch0.size(); ++i)
+        w.Samples.SetCh0(i, ch0[i]);
+    for (int i = 0; i < ch1.size(); ++i)
+        w.Samples.SetCh1(i, ch1[i]);
+    w.SampleCount = w.RecvCount = int(std::max(ch0.size(), ch1.size()));
+    w.ChannelMode = ch0.isEmpty() ? 1 : ch1.isEmpty() ? 0 : 2;
+    w.MeasuredHex = hex;
+    w.GainIndex = qint16(gain);
+    w.Graph();
+    return b;
+}
+
+QStringList Labels(const Form1& w) { return {w.Label3->text(), w.Label4->text(), w.Label5->text()}; }
+
+void Send(QWidget* to, QEvent&& e) { QApplication::sendEvent(to, &e); }
+void Wheel(QWidget* to, QPointF at, int notches, Qt::KeyboardModifiers mods = {})
+{
+    Send(to, QWheelEvent(at, to->mapToGlobal(at), {}, {0, 120 * notches}, Qt::NoButton, mods, Qt::NoScrollPhase, false));
+}
+void Mouse(QWidget* to, QEvent::Type type, QPointF at, Qt::MouseButton button = Qt::NoButton)
+{
+    Send(to, QMouseEvent(type, at, to->mapToGlobal(at), button, button == Qt::NoButton ? Qt::NoButton : button, {}));
+}
+
+QStringList Codes(int from, int count, int step)
+{
+    QStringList out;
+    for (int i = 0; i < count; ++i)
+        out << QString::number(from + (i * step) % 41, 16).toUpper();
+    return out;
+}
+
+} // namespace
+
+class TstGraphView : public QObject {
+    Q_OBJECT
+private slots:
+    void axisArithmetic_data();
+    void axisArithmetic();
+    void envelope();
+    void zoomThenFullView_data();
+    void zoomThenFullView();
+    void readout_data();
+    void readout();
+    void menuAndExport();
+};
+
+void TstGraphView::axisArithmetic_data()
+{
+    QTest::addColumn<double>("lo");
+    QTest::addColumn<double>("hi");
+    QTest::addColumn<double>("anchor"); // NaN: pan by `factor`
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<double>("newLo");
+    QTest::addColumn<double>("newHi");
+    const double pan = qQNaN();
+    // Full range 0..100, smallest span 10.
+    QTest::newRow("x2 about the middle") << 0.0 << 100.0 << 0.5 << 2.0 << 25.0 << 75.0;
+    QTest::newRow("x4 about a quarter: 25 stays") << 0.0 << 100.0 << 0.25 << 4.0 << 18.75 << 43.75;
+    QTest::newRow("in past the limit") << 40.0 << 60.0 << 0.5 << 100.0 << 45.0 << 55.0;
+    QTest::newRow("out past the edge: kept inside") << 85.0 << 95.0 << 0.5 << 0.25 << 60.0 << 100.0;
+    QTest::newRow("out past full: exactly full") << 20.0 << 80.0 << 0.3 << 0.5 << 0.0 << 100.0;
+    QTest::newRow("pan right") << 10.0 << 20.0 << pan << 5.0 << 15.0 << 25.0;
+    QTest::newRow("pan past the start") << 10.0 << 20.0 << pan << -50.0 << 0.0 << 10.0;
+    QTest::newRow("pan past the end") << 70.0 << 90.0 << pan << 50.0 << 80.0 << 100.0;
+}
+
+void TstGraphView::axisArithmetic()
+{
+    QFETCH(double, lo);
+    QFETCH(double, hi);
+    QFETCH(double, anchor);
+    QFETCH(double, factor);
+    const AxisRange full{0, 100};
+    const AxisRange r = qIsNaN(anchor) ? PanAxis({lo, hi}, full, factor) : ZoomAxis({lo, hi}, full, anchor, factor, 10);
+    QFETCH(double, newLo);
+    QFETCH(double, newHi);
+    QCOMPARE(r.lo, newLo);
+    QCOMPARE(r.hi, newHi);
+}
+
+// Six samples in two columns of 2.5 samples: 0..2 fall into the first, 3..5
+// into the second (5 sits on the right edge and stays in the last column).
+void TstGraphView::envelope()
+{
+    const double v[] = {0, 5, -3, 2, 7, 1};
+    const std::vector<ColumnEnvelope> c = EnvelopeColumns(v, 6, {0, 5}, 2);
+    QCOMPARE(int(c.size()), 2);
+    QCOMPARE((QList<double>{c[0].first, c[0].last, c[0].lo, c[0].hi}), (QList<double>{0, -3, -3, 5}));
+    QCOMPARE((QList<double>{c[1].first, c[1].last, c[1].lo, c[1].hi}), (QList<double>{2, 1, 1, 7}));
+    // Zoomed to samples 1.5..3.5: only 2 and 3 are inside, one per column.
+    const std::vector<ColumnEnvelope> z = EnvelopeColumns(v, 6, {1.5, 3.5}, 2);
+    QVERIFY(z[0].used && z[1].used && z[0].hi == -3 && z[1].lo == 2);
+}
+
+void TstGraphView::zoomThenFullView_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<int>("gain");
+    QTest::addColumn<QStringList>("ch0");
+    QTest::addColumn<QStringList>("ch1");
+    QTest::addColumn<QStringList>("zoomedLabels"); // after one Ctrl+wheel notch in the middle
+    QTest::addColumn<int>("reset");                 // 0 Home, 1 double click, 2 wheel out, 3 menu
+    const QStringList codes = Codes(8388600, 1000, 7), none; // 8388600..8388640: scale 8388650..8388590
+    QStringList mv0, mv1;
+    for (int i = 0; i < 1000; ++i) {
+        mv0 << QString::asprintf("%+09.3f", (i * 7 % 41 - 10) / 1000.0); // -0.010..0.030
+        mv1 << QString::asprintf("%+09.3f", (i * 3 % 41 - 10) / 1000.0);
+    }
+    // Values span 60 codes (0.080 mV); one notch leaves 48 (0.064) about the middle.
+    QTest::newRow("hex CH0") << true << 0 << codes << none << QStringList{"8388644", "8388620", "8388596"} << 0;
+    QTest::newRow("hex CH0+CH1") << true << 0 << codes << Codes(8388600, 1000, 3) << QStringList{"8388644", "8388620", "8388596"} << 1;
+    QTest::newRow("mV CH1 Gain=1") << false << 0 << none << mv1 << QStringList{"0.042", "0.010", "-0.022"} << 2;
+    QTest::newRow("mV CH0+CH1 Gain=64") << false << 4 << mv0 << mv1 << QStringList{"0.04200", "0.01000", "-0.02200"} << 3;
+}
+
+// Zooming and panning by mouse and keys keeps the point under the pointer,
+// stops at its limits, labels the visible values; whichever way back to the
+// full view shows exactly the graph that was drawn.
+void TstGraphView::zoomThenFullView()
+{
+    QFETCH(bool, hex);
+    QFETCH(int, gain);
+    QFETCH(QStringList, ch0);
+    QFETCH(QStringList, ch1);
+    QFETCH(QStringList, zoomedLabels);
+    QFETCH(int, reset);
+    auto b = Drawn(hex, gain, ch0, ch1);
+    Form1& w = *b->w;
+    PictureBox* box = w.Picture1;
+    GraphView& v = *w.PictureView;
+    const GraphPlan plan = ComputeGraph(w.Samples, 1000, w.ChannelMode, hex, gain, 6375, 3435);
+    const QStringList labels = Labels(w);
+    QCOMPARE(labels, (QStringList{plan.scale.topText, plan.scale.midText, plan.scale.bottomText}));
+    const QImage rest = box->grab().toImage();
+
+    // The sample under x = 100 of 425 (999 * 100 / 425) stays there.
+    const double under = 999.0 * 100 / 425;
+    Wheel(box, {100, 50}, 3);
+    QCOMPARE(v.TimeRange().lo + 100 * v.TimeRange().span() / 425, under);
+    QCOMPARE(v.TimeRange().span(), 999 / std::pow(1.25, 3));
+    QCOMPARE(Labels(w), labels); // the value axis is still whole
+    QTest::keyClick(box, Qt::Key_Plus); // about the middle, no cursor there
+    QCOMPARE(v.TimeRange().lo + v.TimeRange().span() / 2, under - (100 - 212.5) * 999 / std::pow(1.25, 3) / 425);
+    Wheel(box, {400, 50}, 40);
+    QCOMPARE(v.TimeRange().span(), 42.5); // one sample = 10 pixels
+    QVERIFY(!v.RangeText().isEmpty() && !v.IsFullView());
+    QTest::keyClick(box, Qt::Key_Right);
+    Mouse(box, QEvent::MouseButtonPress, {200, 100}, Qt::LeftButton);
+    Mouse(box, QEvent::MouseMove, {300, 60});
+    Mouse(box, QEvent::MouseButtonRelease, {300, 60}, Qt::LeftButton);
+    QCOMPARE(v.TimeRange().span(), 42.5);
+    Wheel(box, {100, 50}, -60);
+    QVERIFY(v.IsFullView());
+    QCOMPARE(Labels(w), labels);
+
+    Wheel(box, {212.5, 114.5}, 1, Qt::ControlModifier);
+    QCOMPARE(Labels(w), zoomedLabels);
+    Wheel(box, {50, 10}, 2);
+    QTest::keyClick(box, Qt::Key_Up);
+    QVERIFY(Labels(w) != zoomedLabels);
+    switch (reset) {
+    case 0: QTest::keyClick(box, Qt::Key_Home); break;
+    case 1: Mouse(box, QEvent::MouseButtonDblClick, {10, 10}, Qt::LeftButton); break;
+    case 2: Wheel(box, {10, 10}, -5); Wheel(box, {10, 10}, -5, Qt::ControlModifier); break;
+    case 3: Send(box, QContextMenuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), box->mapToGlobal(QPoint(5, 5))));
+            v.Menu()->findChild<QAction*>("fullView")->trigger(); break;
+    }
+    QVERIFY(v.IsFullView());
+    QCOMPARE(Labels(w), labels);
+    QVERIFY(box->Lines() == plan.lines);
+    Send(box, QEvent(QEvent::Leave));
+    QCOMPARE(box->grab().toImage(), rest);
+    QVERIFY(w.Samples.Ch0(0) == ch0.value(0) && w.RecvCount == 1000);
+
+    // A new measurement starts from the full view and the drawn labels.
+    Wheel(box, {10, 10}, 2, Qt::ControlModifier);
+    box->Cls();
+    QCOMPARE(Labels(w), labels);
+    QVERIFY(!v.HasBlock());
+}
+
+void TstGraphView::readout_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<double>("x");
+    QTest::addColumn<QString>("text");
+    // 100 samples over 425 pixels: sample i at 425 i / 99 (10 at 42.93, 11 at 47.22).
+    QTest::newRow("first") << false << 0.0 << "#0  CH0 -1.000 mV (-0001.000)  CH1 0.000 mV (+0000.000)";
+    QTest::newRow("nearer 10") << false << 45.0 << "#10  CH0 -0.990 mV (-0000.990)  CH1 0.010 mV (+0000.010)";
+    QTest::newRow("nearer 11") << false << 45.2 << "#11  CH0 -0.989 mV (-0000.989)  CH1 0.011 mV (+0000.011)";
+    QTest::newRow("last") << false << 424.9 << "#99  CH0 -0.901 mV (-0000.901)  CH1 0.099 mV (+0000.099)";
+    QTest::newRow("hex last, past the edge") << true << 430.0 << "#99  CH0 8388699 (80005B)  CH1 8388807 (8000C7)";
+}
+
+// The readout names the nearest sample with each channel's value and text.
+void TstGraphView::readout()
+{
+    QFETCH(bool, hex);
+    QFETCH(double, x);
+    QFETCH(QString, text);
+    QStringList ch0, ch1;
+    for (int i = 0; i < 100; ++i) {
+        ch0 << (hex ? QString::number(0x7FFFF8 + i, 16).toUpper() : QString::asprintf("%+09.3f", -1 + i / 1000.0));
+        ch1 << (hex ? QString::number(0x800064 + i, 16).toUpper() : QString::asprintf("%+09.3f", i / 1000.0));
+    }
+    auto b = Drawn(hex, 0, ch0, ch1);
+    Mouse(b->w->Picture1, QEvent::MouseMove, {x, 20});
+    QCOMPARE(b->w->PictureView->ReadoutText(), text);
+    Send(b->w->Picture1, QEvent(QEvent::Leave));
+    QCOMPARE(b->w->PictureView->CursorSample(), -1);
+}
+
+// The context menu (right click, menu key, Shift+F10) copies and saves the
+// graph with its labels; a failing save says so and keeps the earlier file.
+void TstGraphView::menuAndExport()
+{
+    auto b = Drawn(true, 0, Codes(8388600, 500, 7), {});
+    Form1& w = *b->w;
+    PictureBox* box = w.Picture1;
+    QStringList added;
+    QObject::connect(box, &PictureBox::contextMenuAboutToShow, [&added](QMenu* m) {
+        added << m->actions().first()->text();
+        m->addAction(QStringLiteral("extra"));
+    });
+    Send(box, QContextMenuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), box->mapToGlobal(QPoint(5, 5))));
+    QTest::keyClick(box, Qt::Key_F10, Qt::ShiftModifier); // the menu is already open: no second one
+    QMenu* menu = w.PictureView->Menu();
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        texts << a->text();
+    QCOMPARE(texts, (QStringList{"画像をクリップボードにコピー(&C)", "PNGファイルに保存(&S)...", "全体表示に戻す(&H)", "extra"}));
+    QCOMPARE(added.size(), 1);
+
+    // Labels from 30 twips to the graph's right edge at 7335, from 1080 down
+    // to the bottom label's 4545: 487 x 231 pixels.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("graph.png");
+    b->dialogs.savePath = path;
+    menu->findChild<QAction*>("saveImage")->trigger();
+    QImage saved(path, "PNG");
+    QCOMPARE(saved.size(), QSize(487, 231));
+    menu->findChild<QAction*>("copyImage")->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(487, 231));
+
+    QFile earlier(path);
+    const QByteArray before = (earlier.open(QIODevice::ReadOnly), earlier.readAll());
+    earlier.close();
+    QVERIFY(earlier.setPermissions(QFile::ReadOwner));
+    for (const QString& target : {path, dir.filePath("gone/graph.png")}) {
+        b->dialogs.clear();
+        QVERIFY(!w.PictureView->SaveImage(target));
+        QCOMPARE(b->dialogs.texts(FakeDialogs::Shown::Message), QStringList{"画像ファイルを保存出来ませんでした"});
+    }
+    QCOMPARE(b->dialogs.shown.size(), 1);
+    QVERIFY(earlier.open(QIODevice::ReadOnly) && earlier.readAll() == before);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"graph.png"});
+
+    // Reached by Tab after every other control, never before them.
+    QStringList chain{"Status"};
+    for (QWidget* x = w.Status->nextInFocusChain(); x != w.Status; x = x->nextInFocusChain())
+        if (x->focusPolicy() & Qt::TabFocus && !x->objectName().isEmpty() && !x->objectName().startsWith("qt_"))
+            chain << x->objectName();
+    QCOMPARE(chain, (QStringList{"Status", "QuitB", "Button1", "SendB2", "ComboCommPort", "Combo2", "Text1", "Combo1", "Command6", "Command29",
+                                 "Combo3", "Command7", "Command8", "Option1", "Option2", "Option_CM", "Option_RS", "Command1", "Picture1"}));
+}
+
+QTEST_MAIN(TstGraphView)
+#include "tst_graphview.moc"
