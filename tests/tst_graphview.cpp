@@ -37,7 +37,7 @@ void Wheel(QWidget* to, QPointF at, int notches, Qt::KeyboardModifiers mods = {}
 }
 void Mouse(QWidget* to, QEvent::Type type, QPointF at, Qt::MouseButton button = Qt::NoButton)
 {
-    Send(to, QMouseEvent(type, at, to->mapToGlobal(at), button, button == Qt::NoButton ? Qt::NoButton : button, {}));
+    Send(to, QMouseEvent(type, at, to->mapToGlobal(at), button, button, {}));
 }
 
 QStringList Codes(int from, int count, int step)

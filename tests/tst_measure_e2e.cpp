@@ -97,6 +97,9 @@ void TstMeasureE2E::measure()
     if (!stopped) {
         QCOMPARE(w.Status->text(), QStringLiteral("測定終了... ") + (hex ? "[digit pp] " : "[mV pp] ") + spans.join(", "));
         const GraphPlan plan = ComputeGraph(w.Samples, count, mode, hex, gain, 6375, 3435);
+        // Zoomed into both axes, panned and back: the graph as drawn.
+        for (auto [key, mod] : {std::pair{Qt::Key_Plus, Qt::ControlModifier}, {Qt::Key_Plus, Qt::NoModifier}, {Qt::Key_Left, Qt::NoModifier}, {Qt::Key_Home, Qt::NoModifier}})
+            QTest::keyClick(w.Picture1, key, mod);
         QCOMPARE((QStringList{w.Label3->text(), w.Label4->text(), w.Label5->text()}),
                  (QStringList{plan.scale.topText, plan.scale.midText, plan.scale.bottomText}));
         QCOMPARE(int(w.Picture1->Lines().size()), (mode == 2 ? 2 : 1) * (count - 1));
