@@ -13,6 +13,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "app/Dialogs.h"
 #include "app/Form1.h"
@@ -192,7 +193,9 @@ void GraphView::viewChanged()
 void GraphView::pointAt(const QPointF& pos)
 {
     pointer_ = pos;
-    cursor_ = samples_ ? SampleAtPixel(view_, pos.x(), width(), count_) : -1;
+    if (!samples_)
+        return;
+    cursor_ = SampleAtPixel(view_, pos.x(), width(), count_);
     box_->update();
 }
 
@@ -213,19 +216,29 @@ void GraphView::moveCursor(int step)
     viewChanged();
 }
 
-void GraphView::ensureValues()
+bool GraphView::ensureValues() const
 {
-    if (!samples_ || !channels_.empty())
-        return;
-    if (channelMode_ == 0 || channelMode_ == 2)
-        channels_.push_back({0, GraphChannelColor(1), {}});
-    if (channelMode_ == 1 || channelMode_ == 2)
-        channels_.push_back({1, GraphChannelColor(2), {}});
-    for (Channel& c : channels_) {
-        c.values.resize(size_t(count_));
-        for (int i = 0; i < count_; ++i)
-            c.values[size_t(i)] = DecodeField(*samples_, i, c.field, hex_);
+    if (!samples_)
+        return false;
+    if (!channels_.empty())
+        return true;
+    try {
+        if (channelMode_ == 0 || channelMode_ == 2)
+            channels_.push_back({0, GraphChannelColor(1), {}});
+        if (channelMode_ == 1 || channelMode_ == 2)
+            channels_.push_back({1, GraphChannelColor(2), {}});
+        for (Channel& c : channels_) {
+            c.values.resize(size_t(count_));
+            for (int i = 0; i < count_; ++i)
+                c.values[size_t(i)] = DecodeField(*samples_, i, c.field, hex_);
+        }
+    } catch (const std::bad_alloc&) {
+        // Without memory for the values the zoomed picture and the readout
+        // stay empty; the drawn graph is unaffected.
+        channels_.clear();
+        return false;
     }
+    return true;
 }
 
 QStringList GraphView::readoutLines() const
@@ -246,7 +259,7 @@ QStringList GraphView::readoutLines() const
 
 QString GraphView::ReadoutText() const
 {
-    const_cast<GraphView*>(this)->ensureValues();
+    ensureValues();
     return readoutLines().join(QStringLiteral("  "));
 }
 
@@ -256,9 +269,8 @@ QString GraphView::ReadoutText() const
 
 bool GraphView::PaintInstead(QPainter& p)
 {
-    if (!samples_ || IsFullView())
+    if (!samples_ || IsFullView() || !ensureValues())
         return false;
-    ensureValues();
     const double W = width(), H = height();
     const int columns = box_->width();
     p.save();
@@ -512,6 +524,10 @@ QMenu* GraphView::ShowContextMenu(const QPoint& globalPos)
 {
     if (menu_ && menu_->isVisible())
         return menu_;
+    // No dialog may open while a command waits for its reply (the buttons
+    // that could open one are locked then too).
+    if (window_->InTransaction())
+        return nullptr;
     auto* menu = new QMenu(box_);
     menu->setObjectName(QStringLiteral("GraphMenu"));
     menu->setAccessibleName(QStringLiteral("グラフのメニュー"));

@@ -76,7 +76,8 @@ public:
     // temporary file so a failure leaves an earlier file as it was. False
     // (after a message) when it could not be written.
     bool SaveImage(const QString& path);
-    // Builds the context menu and pops it up at `globalPos`.
+    // Builds the context menu and pops it up at `globalPos` (not while a
+    // command transaction waits for its reply: null then).
     QMenu* ShowContextMenu(const QPoint& globalPos);
     // The context menu while it is shown (null otherwise).
     QMenu* Menu() const;
@@ -94,7 +95,9 @@ private:
     void pointAt(const QPointF& pos);
     void moveCursor(int step);
     bool keyPress(QKeyEvent* event);
-    void ensureValues();
+    // Decodes the drawn channels once per block; false when there is no
+    // block or no memory for the values.
+    bool ensureValues() const;
     QStringList readoutLines() const;
     double width() const;
     double height() const;
@@ -115,7 +118,7 @@ private:
         quint32 color;
         std::vector<double> values;
     };
-    std::vector<Channel> channels_;  // decoded on first use
+    mutable std::vector<Channel> channels_;  // decoded on first use
 
     AxisRange fullView_, view_, fullValues_, values_;
     int cursor_ = -1;
