@@ -175,16 +175,18 @@ void PictureBox::rebuild()
 void PictureBox::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
-    if (!layer_ || !layer_->PaintInstead(p)) {
-        p.fillRect(event->rect(), Qt::white);
-        int painted = 0;
-        for (const Run& run : PaintRuns()) {
-            p.setPen(QPen(run.color, 0));
-            p.drawLines(run.pixelLines.data(), int(run.pixelLines.size()));
-            painted += int(run.pixelLines.size());
-        }
-        paintedLines_ = painted;
+    if (layer_ && layer_->PaintInstead(p)) {
+        layer_->PaintOver(p);
+        return;
     }
+    p.fillRect(event->rect(), Qt::white);
+    int painted = 0;
+    for (const Run& run : PaintRuns()) {
+        p.setPen(QPen(run.color, 0));
+        p.drawLines(run.pixelLines.data(), int(run.pixelLines.size()));
+        painted += int(run.pixelLines.size());
+    }
+    paintedLines_ = painted;
     if (layer_)
         layer_->PaintOver(p);
 }
