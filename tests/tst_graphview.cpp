@@ -156,13 +156,12 @@ void TstGraphView::zoomThenFullView()
     const double under = 999.0 * 100 / 425;
     Wheel(box, {100, 50}, 3);
     QCOMPARE(v.TimeRange().lo + 100 * v.TimeRange().span() / 425, under);
-    QCOMPARE(v.TimeRange().span(), 999 / std::pow(1.25, 3));
+    QCOMPARE(v.RangeText(), QStringLiteral("#115-#626 / 1000")); // 511.5 samples from 114.7
     QCOMPARE(Labels(w), labels); // the value axis is still whole
     QTest::keyClick(box, Qt::Key_Plus); // about the middle, no cursor there
     QCOMPARE(v.TimeRange().lo + v.TimeRange().span() / 2, under - (100 - 212.5) * 999 / std::pow(1.25, 3) / 425);
     Wheel(box, {400, 50}, 40);
     QCOMPARE(v.TimeRange().span(), 42.5); // one sample = 10 pixels
-    QVERIFY(!v.RangeText().isEmpty() && !v.IsFullView());
     QTest::keyClick(box, Qt::Key_Right);
     Mouse(box, QEvent::MouseButtonPress, {200, 100}, Qt::LeftButton);
     Mouse(box, QEvent::MouseMove, {300, 60});
@@ -189,7 +188,6 @@ void TstGraphView::zoomThenFullView()
     QVERIFY(box->Lines() == plan.lines);
     Send(box, QEvent(QEvent::Leave));
     QCOMPARE(box->grab().toImage(), rest);
-    QVERIFY(w.Samples.Ch0(0) == ch0.value(0) && w.RecvCount == 1000);
 
     // A new measurement starts from the full view and the drawn labels.
     Wheel(box, {10, 10}, 2, Qt::ControlModifier);
@@ -269,8 +267,8 @@ void TstGraphView::menuAndExport()
         b->dialogs.clear();
         QVERIFY(!w.PictureView->SaveImage(target));
         QCOMPARE(b->dialogs.texts(FakeDialogs::Shown::Message), QStringList{"画像ファイルを保存出来ませんでした"});
+        QCOMPARE(b->dialogs.texts(FakeDialogs::Shown::Question), target == path ? QStringList{path + " に上書きしますか？"} : QStringList());
     }
-    QCOMPARE(b->dialogs.shown.size(), 1);
     QVERIFY(earlier.open(QIODevice::ReadOnly) && earlier.readAll() == before);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"graph.png"});
 
