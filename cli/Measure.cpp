@@ -216,13 +216,16 @@ public:
         return ok && start > 0 && write(bytes.mid(start));
     }
 
-    bool Sync() { return file_.flush() && ::fdatasync(file_.handle()) == 0; }
+    // The count so far goes into its field and everything to the disk, so a
+    // run killed outright leaves a file whose count is at most one sync old.
+    bool Sync(qint64 total)
+    {
+        return writeCount(total) && ::fdatasync(file_.handle()) == 0;
+    }
 
     bool Finish(qint64 total)
     {
-        bool ok = file_.flush() && file_.seek(countPos_)
-               && write(QByteArray::number(total).leftJustified(kCountWidth, ' '));
-        ok = Sync() && ok;
+        const bool ok = Sync(total);
         file_.close();
         return ok;
     }
@@ -239,6 +242,15 @@ private:
             pos = cr + 2;
         }
         return n == 7 ? pos - 2 : pos;
+    }
+
+    bool writeCount(qint64 total)
+    {
+        if (!file_.flush())
+            return false;
+        const qint64 end = file_.pos();
+        return file_.seek(countPos_)
+            && write(QByteArray::number(total).leftJustified(kCountWidth, ' ')) && file_.seek(end);
     }
 
     bool write(const QByteArray& bytes)
@@ -327,7 +339,7 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
         if (fill > 0 && sinceWrite.elapsed() >= kWriteMs && !writeRows())
             break;
         if (sinceSync.elapsed() >= kSyncMs) {
-            if (!file.Sync()) {
+            if (!file.Sync(total)) {
                 fileFailed = true;
                 break;
             }
