@@ -55,7 +55,8 @@ const char kExitStatus[] =
     "Exit status:\n"
     "  0    success (log: also when ended by Ctrl-C, SIGTERM or its limit)\n"
     "  2    usage error: unknown option, bad value, bad COM name\n"
-    "  3    the board does not answer, answers badly or refuses a setting\n"
+    "  3    the board does not answer, answers badly, refuses a setting or its\n"
+    "       stream stalls for more than 5 s\n"
     "  4    the board refused the measurement start (NG)\n"
     "  5    the port cannot be opened or was lost (hang-up)\n"
     "  6    the data file cannot be written\n"
@@ -118,6 +119,16 @@ void printUsage(const QString& command)
                "  -h, --help         show this help (COMMAND --help: the command's help)\n"
                "  --version          show the version and exit\n\n";
         text += kCommonOptions;
+        text += "\nMeasurement options (set, acquire, log):\n"
+                "  --gain G           1, 8, 16, 32, 64 or 128 (also Gain=8)\n"
+                "  --rate R           5sps ... 1200sps (Selvor: up to 200sps)\n"
+                "  --channel C        0, 1 or both (default 0)\n"
+                "  --format F         hex (converter codes, default) or mv (millivolts)\n"
+                "  --count N          acquire: 1 to 65535 samples; log: stop after N\n"
+                "  --duration D       log: stop after D, e.g. 90s, 30m, 8h, 1h30m\n"
+                "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
+                "  --stats            acquire: print the peak-to-peak line of the block\n"
+                "  --json             info: one JSON object instead of plain lines\n";
         text += "\nMessages go to standard error, data to standard output. The progress line\n"
                 "is shown only when standard error is a terminal.\n\n";
         text += kExitStatus;
