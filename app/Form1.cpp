@@ -99,7 +99,6 @@ constexpr int kScaleLabelLeft = 30;
 constexpr int kScaleLabelWidth = 900;
 constexpr int kScaleLabelHeight = 225;
 
-
 } // namespace
 
 Form1::Form1(const BuildProfile& profile, CommPort* port, Dialogs* dialogs, QWidget* parent)
