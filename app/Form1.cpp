@@ -19,9 +19,12 @@
 #include "app/Dialogs.h"
 #include "app/Twips.h"
 #include "app/VbComboBox.h"
+#include "board/BoardLists.h"
+#include "board/Protocol.h"
 #include "graphview/GraphView.h"
 #include "measure/PictureBox.h"
 #include "serial/CommPort.h"
+#include "serial/CommandTransaction.h"
 #include "serial/QtCommPort.h"
 
 namespace {
@@ -92,19 +95,16 @@ private:
     std::function<bool()> blocked_;
 };
 
-const char* const kFullRateList[] = {"5sps",   "10sps",  "20sps",  "50sps",  "60sps",  "100sps",
-                                     "200sps", "400sps", "800sps", "960sps", "1200sps"};
 // Scale labels, in twips: from the left margin to just before the graph.
 constexpr int kScaleLabelLeft = 30;
 constexpr int kScaleLabelWidth = 900;
 constexpr int kScaleLabelHeight = 225;
 
-constexpr int kShortRateCount = 7; // the Selvor list: "5sps" to "200sps"
-
 } // namespace
 
 Form1::Form1(const BuildProfile& profile, CommPort* port, Dialogs* dialogs, QWidget* parent)
-    : QWidget(parent), profile_(profile), dialogs_(dialogs)
+    : QWidget(parent), profile_(profile), dialogs_(dialogs),
+      transaction_(std::make_unique<CommandTransaction>())
 {
     Samples.resize(kSampleCapacity);
     if (!dialogs_) {
@@ -229,8 +229,7 @@ void Form1::buildControls()
 
     // Channels, port, sample count and the connection button (right).
     Combo2 = combo(this, "Combo2", QStringLiteral("Combo2"),
-                   {QStringLiteral("CH0=Ain0-Ain1"), QStringLiteral("CH1=Ain2-Ain3"),
-                    QStringLiteral("CH0 + CH1")});
+                   ChannelListEntries());
     Place(Combo2, 4050, 4770, 1950, 360);
     QStringList ports;
     for (int n = 1; n <= 9; ++n)
@@ -262,9 +261,7 @@ void Form1::buildControls()
     Frame1 = frame(this, "Frame1", QStringLiteral("Gain"));
     Place(Frame1, 120, 6240, 3750, 960);
     Combo3 = combo(Frame1, "Combo3", QStringLiteral("Combo3"),
-                   {QStringLiteral("Gain=1"), QStringLiteral("Gain=8"), QStringLiteral("Gain=16"),
-                    QStringLiteral("Gain=32"), QStringLiteral("Gain=64"),
-                    QStringLiteral("Gain=128")});
+                   GainListEntries());
     Place(Combo3, 150, 360, 1650, 360);
     Command7 = button(Frame1, "Command7", QStringLiteral("設定"));
     Place(Command7, 1890, 345, 840, 390);
@@ -504,8 +501,8 @@ void Form1::EnableControls()
 void Form1::FillRateListFull()
 {
     Combo1->Clear();
-    for (const char* rate : kFullRateList)
-        Combo1->AddItem(QString::fromLatin1(rate));
+    for (const QString& rate : RateListEntries(kTamrixRateCount))
+        Combo1->AddItem(rate);
     if (profile_.rateListSelectsFirst)
         Combo1->SetListIndex(0);
 }
@@ -516,8 +513,9 @@ void Form1::FillRateListShort()
     if (!profile_.hasShortRateList)
         return;
     Combo1->Clear();
-    for (int i = 0; i < kShortRateCount; ++i)
-        Combo1->AddItem(QString::fromLatin1(kFullRateList[i]));
+    // The Selvor list: "5sps" to "200sps".
+    for (const QString& rate : RateListEntries(kSelvorRateCount))
+        Combo1->AddItem(rate);
     if (profile_.rateListSelectsFirst)
         Combo1->SetListIndex(0);
 }

@@ -13,7 +13,7 @@
 #include "measure/SampleBlock.h"
 
 class QCloseEvent;
-class QEventLoop;
+class CommandTransaction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -189,7 +189,7 @@ private:
     void linkDown(const QString& status, const QString& comStatus);
     bool inTransaction_ = false;
     bool quitPending_ = false;
-    QEventLoop* waitLoop_ = nullptr;
+    std::unique_ptr<CommandTransaction> transaction_;
 
     // measure/
     void stopMeasurement();

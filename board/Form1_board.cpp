@@ -11,6 +11,7 @@
 #include <QRadioButton>
 
 #include "app/VbComboBox.h"
+#include "board/ConnectionCheck.h"
 #include "board/Protocol.h"
 #include "serial/CommPort.h"
 
@@ -104,74 +105,48 @@ void Form1::Button1_Click()
             EnableControls();
     }
 
-    // 2. Presence: any reply will do.
-    if (!Transact(*this, PresenceCommand())) {
-        Status->setText(NoAnswerText(board));
-        CheckFailed(*this);
-        return;
-    }
-
-    // 3. Buffer and filter.
-    if (!Transact(*this, StatusQueryCommand())) {
-        Status->setText(NoAnswerText(board));
-        CheckFailed(*this);
-        return;
-    }
-    const std::optional<StatusSummary> summary = ParseStatusReply(ReplyString, board);
-    if (!summary) {
-        Label1->setText(QStringLiteral("???"));
-        Status->setText(ReplyErrorText(board));
-        CheckFailed(*this);
-        return;
-    }
-    Status->setText(summary->status);
-    Label1->setText(summary->label);
-
-    // 4. Gain.
-    {
-        const bool ok = Transact(*this, GainQueryCommand());
-        const std::optional<int> code = ok ? CodeDigit(ReplyString) : std::nullopt;
-        if (!code || *code > kMaxGainCode) {
-            Status->setText(QStringLiteral("ゲイン設定読出しできませんでした"));
-            CheckFailed(*this);
-            return;
-        }
-        GainIndex = static_cast<qint16>(*code);
-        Combo3->SetListIndex(*code);
-    }
-
-    // 5. Data rate.
-    const bool ok = Transact(*this, RateQueryCommand());
-    const std::optional<int> code = ok ? CodeDigit(ReplyString) : std::nullopt;
-    if (!code || *code > kMaxRateCode) {
-        Status->setText(RateErrorText(board));
-        CheckFailed(*this);
-        return;
-    }
-    // A code the model's list has no entry for (Selvor offers only 0 .. 6) is
-    // a reply error as well, decided before the list is touched so that a
-    // failed check leaves Combo1 as it was.
+    // 2. - 5. Presence, buffer and filter, gain, data rate; what is read is
+    //    shown at once, so a later failure keeps it.
+    ConnectionCheckSteps steps;
+    steps.transact = [this](const QString& command, QString& reply) {
+        const bool ok = Transact(*this, command);
+        reply = ReplyString;
+        return ok;
+    };
+    steps.statusRead = [this](const StatusSummary& summary) {
+        Status->setText(summary.status);
+        Label1->setText(summary.label);
+    };
+    steps.gainRead = [this](int code) {
+        GainIndex = static_cast<qint16>(code);
+        Combo3->SetListIndex(code);
+    };
+    // The model's list is filled only once the code is known to have an
+    // entry, so that a failed check leaves Combo1 as it was.
     const bool refill = Profile().hasModelChoice;
     const bool tamrix = TamrixSelected();
     const int entries = refill ? (tamrix ? kTamrixRateCount : kSelvorRateCount)
                                : Combo1->ListCount();
-    if (*code >= entries) {
-        Status->setText(RateErrorText(board));
-        CheckFailed(*this);
+    steps.rateRead = [this, refill, tamrix](int code) {
+        if (refill) {
+            if (tamrix)
+                FillRateListFull();
+            else
+                FillRateListShort();
+        }
+        if (code >= Combo1->ListCount())
+            return false;
+        Combo1->SetListIndex(code);
+        return true;
+    };
+
+    const CheckFailure failure = RunConnectionCheck(steps, board, entries);
+    if (failure == CheckFailure::None)
         return;
-    }
-    if (refill) {
-        if (tamrix)
-            FillRateListFull();
-        else
-            FillRateListShort();
-    }
-    if (*code >= Combo1->ListCount()) {
-        Status->setText(RateErrorText(board));
-        CheckFailed(*this);
-        return;
-    }
-    Combo1->SetListIndex(*code);
+    if (failure == CheckFailure::StatusReply)
+        Label1->setText(QStringLiteral("???"));
+    Status->setText(CheckFailureText(failure, board));
+    CheckFailed(*this);
 }
 
 void Form1::Command29_Click()

@@ -5,12 +5,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QSaveFile>
 
 #include "app/Dialogs.h"
 #include "app/Form1.h"
 #include "app/VbComboBox.h"
 #include "datafile/DataFile.h"
+#include "datafile/DataFileWriter.h"
 
 namespace {
 
@@ -21,17 +21,6 @@ Dialogs& fallbackDialogs()
 {
     static WidgetDialogs dialogs;
     return dialogs;
-}
-
-// A read-only target is refused even where the process could write it anyway
-// (root ignores permissions, and an atomic replace never needs write access to
-// the old file): the file must be writable for us and carry a write bit.
-bool isReadOnly(const QFileInfo& info)
-{
-    const QFileDevice::Permissions p = info.permissions();
-    const QFileDevice::Permissions anyWrite =
-        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    return !(p & QFileDevice::WriteUser) || !(p & anyWrite);
 }
 
 } // namespace
@@ -113,12 +102,6 @@ bool Form1::mSaveDataFile(const QString& path, const QString& title)
     if (ChannelMode < 0 || ChannelMode > 2)
         return fail({});
 
-    // The target must be an ordinary file we may write. A device such as
-    // /dev/full or a pipe would be replaced by a plain file, not written to.
-    const QFileInfo target(path);
-    if (target.exists() && (!target.isFile() || isReadOnly(target)))
-        return fail({});
-
     // The rows are the samples of this block that actually arrived; their
     // unit is the one they were measured in.
     DataFileContent content;
@@ -136,29 +119,10 @@ bool Form1::mSaveDataFile(const QString& path, const QString& title)
     content.samples = &Samples;
     content.rowCount = qBound(0, int(RecvCount), Samples.size());
 
-    // Written to a temporary file beside the target and renamed over it only
-    // when everything was written, so a failure keeps the old file intact.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail({});
-    QString encoderError;
-    const bool written = EncodeDataFile(content, [&file](const QByteArray& bytes) {
-        return file.write(bytes) == bytes.size();
-    }, &encoderError);
-    if (!written) {
-        file.cancelWriting(); // the temporary file goes, the old file stays
-        return fail(encoderError);
-    }
-    // The last bytes still sit in QFileDevice's buffer. commit() would write
-    // them while closing but does not notice when that write fails (a full
-    // disk, a size limit) and renames the short file over the old one, so
-    // they are written and checked here first.
-    if (!file.flush()) {
-        file.cancelWriting();
-        return fail({});
-    }
-    if (!file.commit())
-        return fail({});
+    // Written beside the target and renamed over it only when complete, so
+    // a failure keeps the old file intact.
+    QString reason;
+    if (!WriteDataFileReplacing(path, content, &reason))
+        return fail(reason);
     return true;
 }

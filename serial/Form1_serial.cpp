@@ -3,7 +3,6 @@
 
 #include "app/Form1.h"
 
-#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,21 +12,15 @@
 #include "app/NumberReading.h"
 #include "app/VbComboBox.h"
 #include "serial/CommPort.h"
+#include "serial/CommandTransaction.h"
 
 namespace {
-
-const QChar kCR(13);
 
 // Commands and replies are plain ASCII; one byte is one character both ways,
 // so nothing the board sends is lost or merged in decoding.
 QByteArray toWire(const QString& text)
 {
     return text.toLatin1();
-}
-
-QString fromWire(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes);
 }
 
 } // namespace
@@ -98,8 +91,7 @@ void Form1::CloseCommPort()
     if (MSComm1->PortOpen())
         MSComm1->Close();
     // A transaction waiting on this port ends now (quit, device lost).
-    if (waitLoop_)
-        waitLoop_->quit();
+    transaction_->Wake();
 }
 
 void Form1::ComboCommPort_Click()
@@ -171,48 +163,14 @@ bool Form1::SendCommand(QString command, QString& reply, qint16 timeout)
 
     inTransaction_ = true;
     StartTimeout(timeout);
-    MSComm1->SetRThreshold(0);
-    MSComm1->Input(); // whatever came before the command is not the reply
-    MSComm1->Output(toWire(cmd + Terminator));
-
-    // Wait without spinning: the loop sleeps until bytes arrive, the timer
-    // ticks or the port goes away, and handles window events meanwhile.
-    QEventLoop loop;
-    waitLoop_ = &loop;
-    const QMetaObject::Connection c1 = connect(MSComm1, &CommPort::BytesArrived, &loop, &QEventLoop::quit);
-    const QMetaObject::Connection c2 = connect(MSComm1, &CommPort::PortFailed, &loop, &QEventLoop::quit);
-
-    bool aborted = false;
-    for (;;) {
-        if (reply.contains(kCR) || TimedOut)
-            break;
-        if (QuitDone || !MSComm1->PortOpen()) {
-            aborted = true;
-            break;
-        }
-        reply += fromWire(MSComm1->Input());
-        if (reply.contains(kCR))
-            break;
-        // -1: the application is quitting and no event loop may run.
-        if (loop.exec() == -1) {
-            aborted = true;
-            break;
-        }
-    }
-
-    disconnect(c1);
-    disconnect(c2);
-    waitLoop_ = nullptr;
+    // The wait sleeps until bytes arrive, Timer1 ticks or the port goes away,
+    // and handles window events meanwhile; quitting ends it.
+    transaction_->SetPort(MSComm1);
+    const bool ok = transaction_->Send(cmd, reply, [this] { return TimedOut; },
+                                       [this] { return QuitDone; });
     StopTimeout();
     inTransaction_ = false;
-
-    const qsizetype cr = reply.indexOf(kCR);
-    if (!aborted && cr >= 0 && reply.size() > 1) {
-        reply.truncate(cr);
-        return true;
-    }
-    reply.clear();
-    return false;
+    return ok;
 }
 
 void Form1::StartTimeout(qint16 interval)
@@ -236,8 +194,7 @@ void Form1::Timer1_Timer()
 {
     Timer1->stop();
     TimedOut = true;
-    if (waitLoop_)
-        waitLoop_->quit();
+    transaction_->Wake();
 }
 
 void Form1::FlushCommPort()

@@ -130,7 +130,7 @@ bool QtCommPort::Open()
 {
     if (port_->isOpen())
         return false;
-    device_ = ResolveComPortName(number_);
+    device_ = devicePath_.isEmpty() ? ResolveComPortName(number_) : devicePath_;
     if (device_.isEmpty())
         return false;
     port_->setPortName(device_);

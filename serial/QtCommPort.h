@@ -60,6 +60,9 @@ public:
 
     // Device name resolved by the last Open() (for tests and diagnostics).
     QString DeviceName() const { return device_; }
+    // A device path to open instead of the COM number's device (the
+    // command-line tool's --port); empty: the COM number decides.
+    void SetDevicePath(const QString& path) { devicePath_ = path; }
 
 private:
     void onReadyRead();
@@ -69,6 +72,7 @@ private:
 
     QSerialPort* port_;
     QString device_;
+    QString devicePath_;
     int number_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");
     LineSettings line_;

@@ -1,0 +1,187 @@
+// vexlo-cli against a minimal QSerialPort reader, measured in one run against
+// the board simulator serving a pseudo-terminal from a thread of this
+// program. vexlo-cli runs as a child process (its CPU from the children's
+// resource usage); the minimal reader runs on this program's main thread.
+// Prints:
+//
+//   line rate  = wire time of N two-channel millivolt records at 115200 baud
+//                / run time of `vexlo-cli acquire` (process start to exit,
+//                connection check and file included)          goal >= 0.99
+//   paced cpu  = (vexlo-cli CPU / wall) / (minimal reader CPU / wall) on the
+//                same paced block                               goal <= 1.5
+//   log flood  = records/s of `vexlo-cli log --count M` in flood mode
+//                / records/s of the minimal reader              goal >= 0.8
+//
+// Usage: bench_cli [paced-records=65535] [log-records=262140]
+// (65535 paced records take 108 s per side at 115200 baud.)
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <sys/resource.h>
+
+#include "sim/PtyBoard.h"
+
+using namespace vexlo::sim;
+
+namespace {
+
+constexpr int kRecordBytes = 19;  // two millivolt fields and the ending character
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+double childrenCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+         + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+std::unique_ptr<PtyBoard> startBoard(RateMode mode)
+{
+    PtyOptions o;
+    o.model = Model::Tamrix;
+    o.com = 4;
+    o.rateMode = mode;
+    o.state = BoardState{true, 4, 0, 10};
+    auto b = std::make_unique<PtyBoard>(o);
+    QString error;
+    if (!b->start(&error)) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+        return nullptr;
+    }
+    return b;
+}
+
+struct Measured {
+    double wall = 0;
+    double cpu = 0;
+    bool ok = false;
+};
+
+Measured runCli(const QStringList& args)
+{
+    Measured m;
+    const double cpu0 = childrenCpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QStringLiteral(VEXLO_CLI_PROGRAM), args);
+    if (!p.waitForFinished(600000))
+        p.kill();
+    m.wall = t.nsecsElapsed() * 1e-9;
+    m.cpu = childrenCpuSeconds() - cpu0;
+    m.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return m;
+}
+
+// The minimal reader: write the start command, read until all bytes are in.
+Measured runMinimal(const QString& path, int records)
+{
+    Measured r;
+    QSerialPort port;
+    port.setPortName(path);
+    if (!port.open(QIODevice::ReadWrite))
+        return r;
+    port.setBaudRate(115200);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.clear();
+    const qint64 want = qint64(records) * kRecordBytes;
+    qint64 got = 0;
+    QEventLoop loop;
+    QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
+        got += port.readAll().size();
+        if (got >= want)
+            loop.quit();
+    });
+    QTimer::singleShot(600000, &loop, &QEventLoop::quit);
+    const QByteArray cmd = QByteArrayLiteral("M2")
+                         + QByteArray::number(records, 16).toUpper().rightJustified(4, '0') + '\r';
+    QElapsedTimer t;
+    t.start();
+    const double cpu0 = threadCpuSeconds();
+    port.write(cmd);
+    port.flush();
+    loop.exec();
+    r.wall = t.nsecsElapsed() * 1e-9;
+    r.cpu = threadCpuSeconds() - cpu0;
+    r.ok = got >= want;
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int paced = argc > 1 ? qBound(100, atoi(argv[1]), 65535) : 65535;
+    const int logged = argc > 2 ? qBound(1000, atoi(argv[2]), 10000000) : 262140;
+
+    QTemporaryDir cfg, out;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(cfg.path()));
+    const QString file = out.filePath(QStringLiteral("b.csv"));
+
+    // ---- paced at 115200 baud -------------------------------------------
+    auto board = startBoard(RateMode::Line);
+    if (!board)
+        return 1;
+    const Measured cliPaced = runCli({"acquire", "--com", "4", "--channel", "both", "--format", "mv",
+                                      "--count", QString::number(paced), "-o", file, "--quiet"});
+    const Measured minPaced = runMinimal(board->slavePath(), paced);
+    board.reset();
+
+    // ---- flood ----------------------------------------------------------
+    board = startBoard(RateMode::Flood);
+    if (!board)
+        return 1;
+    const Measured cliLog = runCli({"log", "--com", "4", "--channel", "both", "--format", "mv",
+                                    "--count", QString::number(logged), "-o", file, "--quiet"});
+    Measured minFlood;
+    double minRecords = 0;
+    for (int done = 0; done < logged; done += 65535) {
+        const int n = qMin(65535, logged - done);
+        const Measured m = runMinimal(board->slavePath(), n);
+        if (!m.ok) {
+            std::fprintf(stderr, "minimal flood run failed\n");
+            return 1;
+        }
+        minFlood.wall += m.wall;
+        minRecords += n;
+    }
+    board.reset();
+    if (!cliPaced.ok || !minPaced.ok || !cliLog.ok) {
+        std::fprintf(stderr, "a run failed (cli acquire %d, minimal %d, cli log %d)\n", cliPaced.ok,
+                     minPaced.ok, cliLog.ok);
+        return 1;
+    }
+
+    const double wire = double(paced) * kRecordBytes * 10.0 / 115200.0;
+    const double cpuCli = cliPaced.cpu / cliPaced.wall;
+    const double cpuMin = minPaced.cpu / minPaced.wall;
+    std::printf("paced: %d records, wire %.2f s; vexlo-cli %.2f s wall, %.4f CPU/wall; "
+                "minimal %.2f s wall, %.4f CPU/wall\n",
+                paced, wire, cliPaced.wall, cpuCli, minPaced.wall, cpuMin);
+    std::printf("flood: vexlo-cli log %d records in %.2f s; minimal %.0f records in %.2f s\n", logged,
+                cliLog.wall, minRecords, minFlood.wall);
+    std::printf("line rate  %.3f  (goal >= 0.99)\n", wire / cliPaced.wall);
+    std::printf("paced cpu  %.2f  (goal <= 1.5)\n", cpuCli / std::max(cpuMin, 1e-6));
+    std::printf("log flood  %.2f  (goal >= 0.8)\n",
+                (logged / cliLog.wall) / (minRecords / minFlood.wall));
+    return 0;
+}

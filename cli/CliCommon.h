@@ -1,0 +1,43 @@
+#pragma once
+// What the subcommands of vexlo-cli share: the parsed options, the exit
+// codes and the message output.
+
+#include <QString>
+#include <QtGlobal>
+#include <optional>
+
+// Exit status of vexlo-cli. Listed in --help and cli/README.md.
+enum ExitCode {
+    kExitOk = 0,
+    kExitUsage = 2,       // bad command line (unknown option, bad value, bad COM name)
+    kExitNoBoard = 3,     // the board does not answer, answers badly or refuses a setting
+    kExitRefused = 4,     // the board refused the measurement start ("NG")
+    kExitPort = 5,        // the port cannot be opened or was lost
+    kExitFile = 6,        // the data file cannot be written
+    kExitSignal = 128,    // + signal number: interrupted (acquire; log ends with 0)
+};
+
+struct CliOptions {
+    QString command;
+    bool tamrix = true;                // --model
+    QString com;                       // --com (text as given)
+    QString devicePath;                // --port
+    bool json = false;                 // info --json
+    bool quiet = false;                // --quiet
+    bool stats = false;                // acquire --stats
+    std::optional<int> gainCode;       // --gain
+    std::optional<int> rateCode;       // --rate
+    int channel = 0;                   // --channel: 0, 1 or 2 (both)
+    bool hex = true;                   // --format hex|mv
+    std::optional<qint64> count;       // --count
+    std::optional<qint64> durationMs;  // --duration
+    QString output;                    // -o
+};
+
+// A message for the operator on standard error (UTF-8, one line).
+void Complain(const QString& text);
+// A line of data on standard output (UTF-8).
+void PrintLine(const QString& text);
+
+// The board's name in the board messages ("Vexloが応答しませんでした").
+QString CliBoardName();

@@ -1,0 +1,403 @@
+// vexlo-cli: the board without the window. Subcommands ports, info, set,
+// acquire and log; see Usage() and cli/README.md.
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <cstdio>
+
+#include "app/BuildProfile.h"
+#include "board/BoardLists.h"
+#include "cli/BoardSession.h"
+#include "cli/CliCommon.h"
+#include "cli/Measure.h"
+#include "cli/SignalWatch.h"
+#include "serial/QtCommPort.h"
+
+#ifndef VEXLO_CLI_VERSION
+#define VEXLO_CLI_VERSION "1.00"
+#endif
+
+void Complain(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+void PrintLine(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+QString CliBoardName()
+{
+    // The two-model program's name for the board in its messages.
+    return QString::fromUtf8(kVexloDemoProfile.boardName);
+}
+
+namespace {
+
+const char kCommonOptions[] =
+    "Board options:\n"
+    "  --model MODEL      tamrix (115200 baud, default) or selvor (38400 baud)\n"
+    "  --com N            the port COMN (COM1 to COM16; default COM4), resolved as\n"
+    "                     the window does: the link ~/.config/vexlo/ports/COMN, else\n"
+    "                     /dev/ttyS(N-1)\n"
+    "  --port PATH        the device PATH instead of a COM name\n"
+    "  -q, --quiet        no progress line and no closing summary\n"
+    "  -h, --help         show this help and exit\n";
+
+const char kExitStatus[] =
+    "Exit status:\n"
+    "  0    success (log: also when ended by Ctrl-C, SIGTERM or its limit)\n"
+    "  2    usage error: unknown option, bad value, bad COM name\n"
+    "  3    the board does not answer, answers badly, refuses a setting or its\n"
+    "       stream stalls for more than 5 s\n"
+    "  4    the board refused the measurement start (NG)\n"
+    "  5    the port cannot be opened or was lost (hang-up)\n"
+    "  6    the data file cannot be written\n"
+    "  130  acquire interrupted by SIGINT (143: SIGTERM); the records received\n"
+    "       so far are written\n";
+
+void printUsage(const QString& command)
+{
+    QByteArray text;
+    if (command == u"ports") {
+        text = "Usage: vexlo-cli ports\n"
+               "List the COM names COM1 to COM16 that lead to an existing device, each\n"
+               "with its device, separated by a tab.\n";
+    } else if (command == u"info") {
+        text = "Usage: vexlo-cli info [--json] [BOARD OPTIONS]\n"
+               "Run the connection check (a lone CR, then ?, S?, G?, F?) and print what the\n"
+               "board reports, as plain lines or with --json as one JSON object.\n\n";
+        text += kCommonOptions;
+    } else if (command == u"set") {
+        text = "Usage: vexlo-cli set [--gain G] [--rate R] [BOARD OPTIONS]\n"
+               "Set the gain and/or the data rate, each verified by reading it back.\n\n"
+               "  --gain G           1, 8, 16, 32, 64 or 128 (also Gain=8)\n"
+               "  --rate R           5sps ... 1200sps (Selvor: up to 200sps); the unit may be\n"
+               "                     left out\n\n";
+        text += kCommonOptions;
+    } else if (command == u"acquire") {
+        text = "Usage: vexlo-cli acquire --count N -o FILE [OPTIONS] [BOARD OPTIONS]\n"
+               "Measure one block of 1 to 65535 samples and write it as the window's data\n"
+               "file (Shift-JIS, CR LF); -o - writes it to standard output.\n\n"
+               "  --channel C        0, 1 or both (default 0)\n"
+               "  --format F         hex (converter codes, default) or mv (millivolts)\n"
+               "  --count N          samples, 1 to 65535\n"
+               "  --gain G, --rate R set before measuring (see set)\n"
+               "  -o, --output FILE  the data file, - for standard output\n"
+               "  --stats            print the peak-to-peak line of the block\n\n";
+        text += kCommonOptions;
+    } else if (command == u"log") {
+        text = "Usage: vexlo-cli log -o FILE [--duration D | --count N] [OPTIONS]\n"
+               "Measure continuously, beyond 65535 samples, appending each row to FILE within\n"
+               "about a second of its arrival. Ends with Ctrl-C (SIGINT), SIGTERM, --duration\n"
+               "or --count; the count line of the header is then corrected. The count field\n"
+               "is padded with blanks to ten characters.\n\n"
+               "  --channel C        0, 1 or both (default 0)\n"
+               "  --format F         hex (default) or mv\n"
+               "  --duration D       e.g. 90s, 30m, 8h, 1h30m (a bare number is seconds)\n"
+               "  --count N          stop after N samples\n"
+               "  --gain G, --rate R set before measuring (see set)\n"
+               "  -o, --output FILE  the data file (a file, not standard output)\n\n";
+        text += kCommonOptions;
+    } else {
+        text = "Usage: vexlo-cli COMMAND [OPTION]...\n"
+               "Check, set up and measure a Vexlo converter board without the window.\n\n"
+               "Commands:\n"
+               "  ports      list the COM names that lead to a device\n"
+               "  info       run the connection check and print the board's state\n"
+               "  set        set gain and/or data rate\n"
+               "  acquire    measure one block into a data file\n"
+               "  log        measure continuously into a data file\n\n"
+               "Options:\n"
+               "  -h, --help         show this help (COMMAND --help: the command's help)\n"
+               "  --version          show the version and exit\n\n";
+        text += kCommonOptions;
+        text += "\nMeasurement options (set, acquire, log):\n"
+                "  --gain G           1, 8, 16, 32, 64 or 128 (also Gain=8)\n"
+                "  --rate R           5sps ... 1200sps (Selvor: up to 200sps)\n"
+                "  --channel C        0, 1 or both (default 0)\n"
+                "  --format F         hex (converter codes, default) or mv (millivolts)\n"
+                "  --count N          acquire: 1 to 65535 samples; log: stop after N\n"
+                "  --duration D       log: stop after D, e.g. 90s, 30m, 8h, 1h30m\n"
+                "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
+                "  --stats            acquire: print the peak-to-peak line of the block\n"
+                "  --json             info: one JSON object instead of plain lines\n";
+        text += "\nMessages go to standard error, data to standard output. The progress line\n"
+                "is shown only when standard error is a terminal.\n\n";
+        text += kExitStatus;
+        text += "\nExamples:\n"
+                "  vexlo-cli info --com 4 --json\n"
+                "  vexlo-cli acquire --com 4 --channel both --format mv --count 1000 -o block.csv\n"
+                "  vexlo-cli log --com 4 --format mv --rate 10sps --duration 8h -o night.csv\n";
+    }
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+}
+
+std::optional<int> gainCodeOf(QString text)
+{
+    text = text.trimmed();
+    if (!text.startsWith(QStringLiteral("Gain="), Qt::CaseInsensitive))
+        text.prepend(QStringLiteral("Gain="));
+    else
+        text = QStringLiteral("Gain=") + text.mid(5);
+    const qsizetype i = GainListEntries().indexOf(text);
+    return i < 0 ? std::nullopt : std::optional<int>(int(i));
+}
+
+std::optional<int> rateCodeOf(QString text)
+{
+    text = text.trimmed().toLower();
+    if (!text.endsWith(QStringLiteral("sps")))
+        text += QStringLiteral("sps");
+    const qsizetype i = RateListEntries(kTamrixRateCount).indexOf(text);
+    return i < 0 ? std::nullopt : std::optional<int>(int(i));
+}
+
+std::optional<qint64> durationOf(const QString& text)
+{
+    static const QRegularExpression whole(QStringLiteral("^(?:\\d+(?:\\.\\d+)?(?:ms|s|m|h|d)?)+$"));
+    static const QRegularExpression part(QStringLiteral("(\\d+(?:\\.\\d+)?)(ms|s|m|h|d)?"));
+    if (!whole.match(text).hasMatch())
+        return std::nullopt;
+    double ms = 0;
+    for (auto it = part.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString unit = m.captured(2);
+        const double f = unit == u"ms" ? 1 : unit == u"m" ? 60e3 : unit == u"h" ? 3600e3
+                       : unit == u"d" ? 86400e3 : 1e3;
+        ms += m.captured(1).toDouble() * f;
+    }
+    if (!(ms >= 1 && ms < 1e15))
+        return std::nullopt;
+    return qint64(ms);
+}
+
+struct ParseResult {
+    int exit = -1;  // >= 0: end with this code
+    CliOptions options;
+};
+
+ParseResult parse(const QStringList& args)
+{
+    ParseResult r;
+    CliOptions& o = r.options;
+    bool help = false;
+    auto usage = [&r](const QString& text) {
+        Complain(text);
+        Complain(QStringLiteral("Try 'vexlo-cli --help'."));
+        r.exit = kExitUsage;
+        return r;
+    };
+    for (int i = 1; i < args.size(); ++i) {
+        QString arg = args[i];
+        QString value;
+        bool hasValue = false;
+        if (arg.startsWith(QStringLiteral("--")) && arg.contains(u'=')) {
+            value = arg.mid(arg.indexOf(u'=') + 1);
+            arg = arg.left(arg.indexOf(u'='));
+            hasValue = true;
+        }
+        auto take = [&](QString* out) {
+            if (hasValue) {
+                *out = value;
+                return true;
+            }
+            if (i + 1 >= args.size())
+                return false;
+            *out = args[++i];
+            return true;
+        };
+        QString v;
+        if (arg == u"-h" || arg == u"--help") {
+            help = true;
+        } else if (arg == u"--version") {
+            PrintLine(QStringLiteral("vexlo-cli " VEXLO_CLI_VERSION));
+            r.exit = kExitOk;
+            return r;
+        } else if (arg == u"-q" || arg == u"--quiet") {
+            o.quiet = true;
+        } else if (arg == u"--json") {
+            o.json = true;
+        } else if (arg == u"--stats") {
+            o.stats = true;
+        } else if (arg == u"--model") {
+            if (!take(&v) || (v.toLower() != u"tamrix" && v.toLower() != u"selvor"))
+                return usage(QStringLiteral("--model: tamrix or selvor"));
+            o.tamrix = v.toLower() == u"tamrix";
+        } else if (arg == u"--com") {
+            if (!take(&o.com))
+                return usage(QStringLiteral("--com: a COM number is missing"));
+        } else if (arg == u"--port") {
+            if (!take(&o.devicePath) || o.devicePath.isEmpty())
+                return usage(QStringLiteral("--port: a device path is missing"));
+        } else if (arg == u"--gain") {
+            if (!take(&v) || !(o.gainCode = gainCodeOf(v)))
+                return usage(QStringLiteral("--gain: 1, 8, 16, 32, 64 or 128"));
+        } else if (arg == u"--rate") {
+            if (!take(&v) || !(o.rateCode = rateCodeOf(v)))
+                return usage(QStringLiteral("--rate: 5sps, 10sps, 20sps, 50sps, 60sps, 100sps, 200sps, 400sps, 800sps, 960sps or 1200sps"));
+        } else if (arg == u"--channel") {
+            if (!take(&v))
+                return usage(QStringLiteral("チャンネルが正しくありません"));
+            v = v.toLower();
+            if (v == u"0" || v == u"1" || v == u"2")
+                o.channel = v.toInt();
+            else if (v == u"both")
+                o.channel = 2;
+            else
+                return usage(QStringLiteral("チャンネルが正しくありません"));
+        } else if (arg == u"--format") {
+            if (!take(&v) || (v.toLower() != u"hex" && v.toLower() != u"mv"))
+                return usage(QStringLiteral("--format: hex or mv"));
+            o.hex = v.toLower() == u"hex";
+        } else if (arg == u"--count") {
+            bool ok = false;
+            const qint64 n = take(&v) ? v.toLongLong(&ok) : 0;
+            if (!ok || n < 1)
+                return usage(QStringLiteral("データ個数が正しくありません"));
+            o.count = n;
+        } else if (arg == u"--duration") {
+            if (!take(&v) || !(o.durationMs = durationOf(v)))
+                return usage(QStringLiteral("--duration: e.g. 90s, 30m, 8h or 1h30m"));
+        } else if (arg == u"-o" || arg == u"--output") {
+            if (!take(&o.output) || o.output.isEmpty())
+                return usage(QStringLiteral("-o: a file name is missing"));
+        } else if (arg.startsWith(u'-') && arg != u"-") {
+            return usage(QStringLiteral("unknown option: ") + arg);
+        } else if (o.command.isEmpty()) {
+            o.command = arg;
+        } else {
+            return usage(QStringLiteral("unexpected argument: ") + arg);
+        }
+    }
+    static const QStringList commands{QStringLiteral("ports"), QStringLiteral("info"),
+                                      QStringLiteral("set"), QStringLiteral("acquire"),
+                                      QStringLiteral("log")};
+    if (help) {
+        printUsage(o.command);
+        r.exit = kExitOk;
+        return r;
+    }
+    if (o.command.isEmpty())
+        return usage(QStringLiteral("a command is missing"));
+    if (!commands.contains(o.command))
+        return usage(QStringLiteral("unknown command: ") + o.command);
+    if (o.command == u"set" && !o.gainCode && !o.rateCode)
+        return usage(QStringLiteral("set: --gain and/or --rate"));
+    if (o.command == u"acquire") {
+        if (!o.count || *o.count > 65535)
+            return usage(QStringLiteral("データ個数が正しくありません"));
+        if (o.output.isEmpty())
+            return usage(QStringLiteral("acquire: -o FILE (or -o -)"));
+    }
+    if (o.command == u"log") {
+        if (o.output.isEmpty() || o.output == u"-")
+            return usage(QStringLiteral("log: -o FILE (a file)"));
+        if (o.count && o.durationMs)
+            return usage(QStringLiteral("log: --duration or --count, not both"));
+    }
+    return r;
+}
+
+int runPorts()
+{
+    for (int n = 1; n <= 16; ++n) {
+        const QString device = ResolveComPortName(n);
+        if (!device.isEmpty() && QFileInfo::exists(device))
+            PrintLine(QStringLiteral("COM%1\t%2").arg(n).arg(device));
+    }
+    std::fflush(stdout);
+    return kExitOk;
+}
+
+int runInfo(const CliOptions& o, SignalWatch* watch)
+{
+    BoardSession s(o, watch);
+    if (const int rc = s.Connect())
+        return rc;
+    const BoardInfo& info = s.Info();
+    const QString gain = GainListEntries().value(info.gainCode);
+    const QString rate = RateListEntries(s.RateEntries()).value(info.rateCode);
+    if (o.json) {
+        QJsonObject j;
+        j[QStringLiteral("port")] = info.portName;
+        j[QStringLiteral("device")] = info.device;
+        j[QStringLiteral("model")] = o.tamrix ? QStringLiteral("tamrix") : QStringLiteral("selvor");
+        j[QStringLiteral("settings")] = info.settings;
+        j[QStringLiteral("board")] = info.identity;
+        j[QStringLiteral("status")] = info.status.status;
+        j[QStringLiteral("filter")] = info.status.label;
+        j[QStringLiteral("gainCode")] = info.gainCode;
+        j[QStringLiteral("gain")] = gain;
+        j[QStringLiteral("rateCode")] = info.rateCode;
+        j[QStringLiteral("rate")] = rate;
+        const QByteArray bytes = QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n';
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    } else {
+        PrintLine(QStringLiteral("port: %1 (%2)").arg(info.portName, info.device));
+        PrintLine(QStringLiteral("settings: ") + info.settings);
+        PrintLine(QStringLiteral("board: ") + info.identity);
+        PrintLine(QStringLiteral("status: ") + info.status.status);
+        PrintLine(QStringLiteral("filter: ") + info.status.label);
+        PrintLine(QStringLiteral("gain: ") + gain);
+        PrintLine(QStringLiteral("rate: ") + rate);
+    }
+    std::fflush(stdout);
+    return kExitOk;
+}
+
+int runSet(const CliOptions& o, SignalWatch* watch)
+{
+    BoardSession s(o, watch);
+    if (const int rc = s.Connect())
+        return rc;
+    if (o.rateCode) {
+        if (*o.rateCode >= s.RateEntries()) {
+            Complain(QStringLiteral("データレート設定できませんでした"));
+            return kExitUsage;
+        }
+        if (const int rc = s.SetRate(*o.rateCode, true))
+            return rc;
+        PrintLine(QStringLiteral("rate: ") + RateListEntries(s.RateEntries()).value(*o.rateCode));
+    }
+    if (o.gainCode) {
+        if (const int rc = s.SetGain(*o.gainCode, true))
+            return rc;
+        PrintLine(QStringLiteral("gain: ") + GainListEntries().value(*o.gainCode));
+    }
+    std::fflush(stdout);
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vexlo-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VEXLO_CLI_VERSION));
+
+    const ParseResult parsed = parse(QCoreApplication::arguments());
+    if (parsed.exit >= 0) {
+        std::fflush(stdout);
+        return parsed.exit;
+    }
+    const CliOptions& o = parsed.options;
+    SignalWatch watch;
+    if (o.command == u"ports")
+        return runPorts();
+    if (o.command == u"info")
+        return runInfo(o, &watch);
+    if (o.command == u"set")
+        return runSet(o, &watch);
+    if (o.command == u"acquire")
+        return RunAcquire(o, &watch);
+    return RunLog(o, &watch);
+}

@@ -1,0 +1,245 @@
+// vexlo-cli end to end: the program run as a process against the board
+// simulator on a real pty (linked as COM4). Its files are compared byte for
+// byte (but the date line) with the file the real window saves for the same
+// board state and samples (same simulator seed); faults end with their exit
+// code, the window's message and every record received kept.
+
+#include <QtTest>
+
+#include <QtWidgets>
+#include <csignal>
+
+#include "app/Form1.h"
+#include "app/VbComboBox.h"
+#include "support/FakeDialogs.h"
+#include "support/SimFixture.h"
+
+using namespace vexlo::sim;
+
+namespace {
+
+struct Run {
+    int exit = -1;
+    QByteArray out, err;
+};
+
+// Runs vexlo-cli; `during` (optional) is called once the process runs.
+Run cli(const QStringList& args, const std::function<void(QProcess&)>& during = {}, int ms = 60000)
+{
+    QProcess p;
+    p.start(QStringLiteral(VEXLO_CLI_PROGRAM), args);
+    Run r;
+    if (!p.waitForStarted(5000))
+        return r;
+    if (during)
+        during(p);
+    if (!p.waitForFinished(ms))
+        p.kill();
+    r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QList<QByteArray> fileLines(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll().split('\n');
+}
+
+} // namespace
+
+class TstCli : public QObject {
+    Q_OBJECT
+private slots:
+    void sameFileAsWindow_data();
+    void sameFileAsWindow();
+    void infoAndSet();
+    void logPastOneBlockUntilSigint();
+    void faults_data();
+    void faults();
+};
+
+void TstCli::sameFileAsWindow_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("gain");
+    QTest::addColumn<bool>("toStdout");
+    QTest::newRow("hex CH0") << true << 0 << 100 << 3 << false;
+    QTest::newRow("hex both") << true << 2 << 300 << 0 << false;
+    QTest::newRow("mV CH1") << false << 1 << 200 << 1 << false;
+    QTest::newRow("mV both, to stdout") << false << 2 << 500 << 4 << true;
+}
+
+void TstCli::sameFileAsWindow()
+{
+    QFETCH(bool, hex);
+    QFETCH(int, mode);
+    QFETCH(int, count);
+    QFETCH(int, gain);
+    QFETCH(bool, toStdout);
+    const PtyOptions board{Model::Tamrix, 4, RateMode::Flood, 7, {true, 4, gain, 10}, {}};
+    QTemporaryDir dir;
+    QByteArray window, tool;
+    {
+        SimFixture sim;
+        QVERIFY2(sim.start(board), qPrintable(sim.error));
+        FakeDialogs dialogs;
+        Form1 w(kVexloDemoProfile, nullptr, &dialogs);
+        w.Option_CM->click();
+        w.Button1_Click();
+        (hex ? w.Option1 : w.Option2)->setChecked(true);
+        w.Combo2->SetListIndex(mode);
+        w.Text1->setText(QString::number(count));
+        w.SendB2_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Measuring, 20000);
+        QVERIFY(w.SaveDataFile(dir.filePath("w.csv")));
+        QFile f(dir.filePath("w.csv"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        window = f.readAll();
+    }
+    {
+        SimFixture sim;
+        QVERIFY2(sim.start(board), qPrintable(sim.error));
+        const QString out = toStdout ? QStringLiteral("-") : dir.filePath("c.csv");
+        const Run r = cli({"acquire", "--com", "4", "--channel", mode == 2 ? "both" : QString::number(mode),
+                           "--format", hex ? "hex" : "mv", "--count", QString::number(count), "-o", out});
+        QVERIFY2(r.exit == 0, r.err.constData());
+        if (toStdout) {
+            tool = r.out;
+        } else {
+            QFile f(out);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            tool = f.readAll();
+        }
+    }
+    QList<QByteArray> a = window.split('\n'), b = tool.split('\n');
+    QCOMPARE(a.size(), count + 9); // 8 header lines, rows, "" after the last CR LF
+    a.removeAt(1);
+    b.removeAt(1);
+    QCOMPARE(b, a);
+}
+
+void TstCli::infoAndSet()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start({Model::Tamrix, 4, RateMode::Flood, 1, {true, 4, 3, 10}, {}}), qPrintable(sim.error));
+    Run r = cli({"info", "--com", "4"});
+    QCOMPARE(r.exit, 0);
+    QVERIFY2(r.out.contains("board: VEXLO TAMRIX 1.00\n") && r.out.contains("filter: BUF ON / Sinc4\n")
+                 && r.out.contains("gain: Gain=32\n") && r.out.contains("rate: 1200sps\n"),
+             r.out.constData());
+    QCOMPARE(sim.board->commands(), (QList<QByteArray>{"", "?", "S?", "G?", "F?", ""}));
+
+    r = cli({"info", "--json", "--com", "COM4"});
+    QCOMPARE(r.exit, 0);
+    const QJsonObject j = QJsonDocument::fromJson(r.out).object();
+    QCOMPARE(j.value("gain").toString(), QStringLiteral("Gain=32"));
+    QCOMPARE(j.value("gainCode").toInt(), 3);
+    QCOMPARE(j.value("rate").toString(), QStringLiteral("1200sps"));
+    QCOMPARE(j.value("filter").toString(), QStringLiteral("BUF ON / Sinc4"));
+    QCOMPARE(j.value("settings").toString(), QStringLiteral("115200,N,8,1"));
+
+    sim.board->clearLog();
+    r = cli({"set", "--com", "4", "--gain", "Gain=8", "--rate", "10sps"});
+    QVERIFY2(r.exit == 0, r.err.constData());
+    QCOMPARE(sim.board->boardState().gainCode, 1);
+    QCOMPARE(sim.board->boardState().rateCode, 1);
+    QVERIFY(sim.board->commands().contains("F1") && sim.board->commands().contains("G1"));
+}
+
+void TstCli::logPastOneBlockUntilSigint()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start(Model::Tamrix, 4, RateMode::Flood), qPrintable(sim.error));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("log.csv");
+    const Run r = cli({"log", "--com", "4", "--format", "hex", "-o", path, "--quiet"}, [&](QProcess& p) {
+        // 8 header lines + 7 + 2 bytes each: well past one block of 65535 rows.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 80000 * 9, 60000);
+        ::kill(pid_t(p.processId()), SIGINT);
+    });
+    QVERIFY2(r.exit == 0, r.err.constData());
+    const QList<QByteArray> lines = fileLines(path);
+    const qsizetype rows = lines.size() - 9;
+    QVERIFY(rows > 65535);
+    QVERIFY(lines[6].startsWith(QByteArray::fromHex("8366815B835E8CC29094203A2020")));
+    QCOMPARE(lines[6].mid(14).trimmed().toLongLong(), rows);
+    for (qsizetype i = 8; i < lines.size() - 1; ++i)
+        QVERIFY2(QRegularExpression("^[0-9A-F]{6}\r$").match(QString::fromLatin1(lines[i])).hasMatch(),
+                 lines[i].constData());
+    QVERIFY(sim.board->commands().contains("A00000") && sim.board->commands().contains("AX"));
+}
+
+void TstCli::faults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("rows");  // rows in the file afterwards; -1: no file
+    const QStringList block{"acquire", "--com", "4", "--count", "2000", "-o", "@/f.csv"};
+    QTest::newRow("silent board") << "silent" << QStringList{"info", "--com", "4"} << 3
+                                  << "Vexloが応答しませんでした" << -1;
+    QTest::newRow("garbage replies") << "garbage" << QStringList{"info", "--com", "4"} << 3
+                                     << "Vexloの応答エラーです" << -1;
+    QTest::newRow("refused start") << "refuse" << block << 4 << "測定開始エラー... " << -1;
+    QTest::newRow("hang-up mid-block") << "hangup" << block << 5 << "COMポートが切断されました" << 700;
+    QTest::newRow("stream stalls") << "cut" << block << 3 << "Vexloが応答しませんでした" << 300;
+    QTest::newRow("unwritable file") << "" << QStringList{"acquire", "--com", "4", "--count", "10", "-o", "@/none/f.csv"}
+                                     << 6 << "データファイルを保存出来ませんでした" << -1;
+    QTest::newRow("no such port") << "" << QStringList{"info", "--port", "@/nothing"} << 5 << "COM Open 失敗 ..." << -1;
+    QTest::newRow("COM17") << "" << QStringList{"info", "--com", "COM17"} << 2 << "COM番号は1から16です" << -1;
+    QTest::newRow("count too large") << "" << QStringList{"acquire", "--count", "65536", "-o", "-"} << 2
+                                     << "データ個数が正しくありません" << -1;
+    QTest::newRow("SIGINT mid-block") << "sigint" << block << 130 << "測定停止しました" << 0;
+}
+
+void TstCli::faults()
+{
+    QFETCH(QString, fault);
+    QFETCH(QStringList, args);
+    QFETCH(int, exit);
+    QFETCH(QString, message);
+    QFETCH(int, rows);
+    Faults f;
+    f.silent = fault == u"silent";
+    f.garbage = fault == u"garbage";
+    f.refuseStart = fault == u"refuse";
+    f.hangupAfterRecords = fault == u"hangup" ? 700 : -1;
+    f.cutAfterRecords = fault == u"cut" ? 300 : -1;
+    SimFixture sim;
+    // 1200 sps paced: 2000 records take well over a second.
+    QVERIFY2(sim.start({Model::Tamrix, 4, RateMode::Paced, 1, {true, 4, 0, 10}, f}), qPrintable(sim.error));
+    QTemporaryDir dir;
+    args.replaceInStrings(QStringLiteral("@"), dir.path());
+    const Run r = cli(args, [&](QProcess& p) {
+        if (fault == u"sigint") {
+            QTest::qWait(800);
+            ::kill(pid_t(p.processId()), SIGINT);
+        }
+    });
+    QCOMPARE(r.exit, exit);
+    QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    const QString file = dir.filePath("f.csv");
+    if (rows < 0) {
+        QVERIFY(!QFileInfo::exists(file));
+        return;
+    }
+    const QList<QByteArray> lines = fileLines(file);
+    const qsizetype got = lines.size() - 9;
+    if (rows == 0)
+        QVERIFY(got > 0 && got < 2000);
+    else
+        QCOMPARE(got, qsizetype(rows));
+    QCOMPARE(lines[6].mid(14).trimmed().toLongLong(), got); // the count line tells the truth
+    if (fault == u"sigint")
+        QVERIFY(sim.board->commands().contains("AX"));
+}
+
+QTEST_MAIN(TstCli)
+#include "tst_cli.moc"
