@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -368,6 +369,9 @@ void Form1::wireHandlers()
     modelOption(Option_CM, &Form1::Option_CM_Click);
     modelOption(Option_RS, &Form1::Option_RS_Click);
 
+    // Ctrl+Shift+N opens the noise analysis; no control of the window uses it.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this), &QShortcut::activated,
+            this, &Form1::ShowNoiseAnalysis);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     connect(MSComm1, &CommPort::OnComm, this, [this](int event) { MSComm1_OnComm(event); });
     connect(MSComm1, &CommPort::PortFailed, this, [this] { onPortFailed(); });
