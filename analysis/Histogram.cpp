@@ -5,6 +5,9 @@
 
 namespace {
 
+// Not M_PI: that one is missing from some compilers' <cmath>.
+constexpr double kPi = 3.14159265358979323846;
+
 // Smallest positive gap between distinct values, or 0 when all are equal.
 double smallestGap(std::vector<double> sorted)
 {
@@ -62,7 +65,7 @@ Histogram ComputeHistogram(const std::vector<double>& values, bool hexCodes, dou
         const double from = std::min(first, mean - 4 * rms);
         const double to = std::max(first + binCount * h.binWidth, mean + 4 * rms);
         constexpr int kPoints = 201;
-        const double scale = double(values.size()) * h.binWidth / (rms * std::sqrt(2 * M_PI));
+        const double scale = double(values.size()) * h.binWidth / (rms * std::sqrt(2 * kPi));
         h.normal.reserve(kPoints);
         for (int i = 0; i < kPoints; ++i) {
             const double x = from + (to - from) * i / (kPoints - 1);

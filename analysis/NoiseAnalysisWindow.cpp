@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr int kHistogramTab = 0;
 constexpr int kSpectrumTab = 1;
 
 // The main graph's colours: CH0 blue, CH1 red.

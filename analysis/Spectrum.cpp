@@ -9,6 +9,9 @@
 
 namespace {
 
+// Not M_PI: that one is missing from some compilers' <cmath>.
+constexpr double kPi = 3.14159265358979323846;
+
 struct FftrDeleter {
     void operator()(kiss_fftr_state* cfg) const { kiss_fftr_free(cfg); }
 };
@@ -43,7 +46,7 @@ Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, b
     std::vector<double> window(static_cast<size_t>(len));
     double windowPower = 0;
     for (int i = 0; i < len; ++i) {
-        window[size_t(i)] = 0.5 - 0.5 * std::cos(2 * M_PI * i / len);
+        window[size_t(i)] = 0.5 - 0.5 * std::cos(2 * kPi * i / len);
         windowPower += window[size_t(i)] * window[size_t(i)];
     }
 
