@@ -287,6 +287,7 @@ void NoiseAnalysisWindow::showHistograms()
             to = std::max(to, h.normal.back().x);
         }
         p.x->setRange(from, to);
+        p.x->applyNiceNumbers();
         p.x->setLabelFormat(hex_ ? QStringLiteral("%.0f")
                                  : QStringLiteral("%.") + QString::number(MillivoltFigureDecimals(c.stats.rms))
                                        + u'f');
@@ -303,13 +304,12 @@ void NoiseAnalysisWindow::showSpectrum()
     QStringList lines;
     double low = 0, high = 0;
     bool any = false;
-    for (int s = 0; s < 2; ++s) {
-        if (size_t(s) >= channels_.size()) {
-            spectrumSeries_[s]->clear();
-            spectrumSeries_[s]->setVisible(false);
-            continue;
-        }
-        Channel& c = channels_[size_t(s)];
+    // Series 0 draws CH0 (blue), series 1 CH1 (red), as in the main graph.
+    for (QLineSeries* series : spectrumSeries_) {
+        series->clear();
+        series->setVisible(false);
+    }
+    for (Channel& c : channels_) {
         c.spectrum = ComputeSpectrum(c.values, sampleRate_, hex_);
         const Spectrum& sp = c.spectrum;
         QList<QPointF> points;
@@ -324,10 +324,9 @@ void NoiseAnalysisWindow::showSpectrum()
             high = any ? std::max(high, d) : d;
             any = true;
         }
-        spectrumSeries_[s]->setName(c.name);
-        spectrumSeries_[s]->setPen(QPen(channelColor(c.name == QLatin1String("CH0") ? 0 : 1), 1));
-        spectrumSeries_[s]->replace(points);
-        spectrumSeries_[s]->setVisible(true);
+        QLineSeries* series = spectrumSeries_[c.name == QLatin1String("CH0") ? 0 : 1];
+        series->replace(points);
+        series->setVisible(true);
 
         if (sp.density.empty()) {
             lines << c.name + QStringLiteral(": サンプルが少ないためスペクトルはありません");
