@@ -60,7 +60,9 @@ private slots:
 void TstAnalysisWindow::noBlock()
 {
     BoardBench b(kVexloDemoProfile, true);
-    b.w->ShowNoiseAnalysis();
+    b.w->show();
+    QVERIFY(QTest::qWaitForWindowActive(b.w.get()));
+    QTest::keyClick(b.w.get(), Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
     NoiseAnalysisWindow* a = b.w->NoiseAnalysis();
     QVERIFY(a && a->isVisible());
     QCOMPARE(a->windowTitle(), QStringLiteral("ノイズ解析"));
