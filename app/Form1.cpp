@@ -8,10 +8,12 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -371,6 +373,17 @@ void Form1::wireHandlers()
     modelOption(Option_CM, &Form1::Option_CM_Click);
     modelOption(Option_RS, &Form1::Option_RS_Click);
 
+    // Ctrl+Shift+N opens the noise analysis; no control of the window uses it.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this), &QShortcut::activated,
+            this, &Form1::ShowNoiseAnalysis);
+    // The graph's menu offers the same window.
+    connect(Picture1, &PictureBox::contextMenuAboutToShow, this, [this](QMenu* menu) {
+        menu->addSeparator();
+        QAction* analysis = menu->addAction(QStringLiteral("ノイズ解析(&N)..."), this,
+                                            &Form1::ShowNoiseAnalysis);
+        analysis->setObjectName(QStringLiteral("noiseAnalysis"));
+        analysis->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
+    });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     connect(MSComm1, &CommPort::OnComm, this, [this](int event) { MSComm1_OnComm(event); });
     connect(MSComm1, &CommPort::PortFailed, this, [this] { onPortFailed(); });

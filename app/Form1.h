@@ -5,6 +5,7 @@
 // one place that lists them.
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -23,6 +24,7 @@ class QTimer;
 class CommPort;
 class Dialogs;
 class GraphView;
+class NoiseAnalysisWindow;
 class PictureBox;
 class VbComboBox;
 
@@ -142,6 +144,8 @@ public:
     // codes). Decoding, statistics, graph, stop and saving follow it rather
     // than the option showing at that moment.
     bool MeasuredHex = true;
+    // The data-rate entry sent with the start of the last block ("1200sps").
+    QString MeasuredRate;
 
     void SendB2_Click();
     void MSComm1_OnComm(int event);
@@ -169,6 +173,22 @@ public:
     // Folder the save dialog starts in: the program's folder, or the home
     // folder when the program's folder cannot be written.
     static QString SaveDialogFolder();
+
+    // ======================================================================
+    // analysis/: the noise analysis window
+    // ======================================================================
+    // The open analysis window, or null.
+    NoiseAnalysisWindow* NoiseAnalysis() const;
+
+public slots:
+    // Opens the noise analysis window ("ノイズ解析", at most one) or brings
+    // it to the front.
+    void ShowNoiseAnalysis();
+
+signals:
+    // A block is complete, or a measurement stopped (or lost its port) with
+    // samples received: the block may be analysed.
+    void BlockCompleted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -203,4 +223,7 @@ private:
 
     // datafile/
     QString lastSaveName_;
+
+    // analysis/
+    QPointer<NoiseAnalysisWindow> noiseAnalysis_;
 };

@@ -1,7 +1,9 @@
-// acquire --stats: statistics of the block just measured.
+// acquire --stats: the figures of the block just measured, the same ones the
+// window shows: its peak-to-peak line, then the noise analysis table.
 
 #include <cstdio>
 
+#include "analysis/NoiseStats.h"
 #include "cli/CliCommon.h"
 #include "measure/Decoding.h"
 #include "measure/SampleBlock.h"
@@ -9,22 +11,23 @@
 void PrintBlockStats(const SampleBlock& block, int channelMode, bool hex, int gainCode, int count,
                      bool toStderr)
 {
-    // The window's peak-to-peak line, from the same functions.
     const bool ch0 = channelMode == 0 || channelMode == 2;
     const bool ch1 = channelMode == 1 || channelMode == 2;
     const QString line = PeakToPeakText(
         channelMode, hex, gainCode,
         ch0 ? FindChannelMax(block, 0, count, hex) : 0, ch0 ? FindChannelMin(block, 0, count, hex) : 0,
         ch1 ? FindChannelMax(block, 1, count, hex) : 0, ch1 ? FindChannelMin(block, 1, count, hex) : 0);
-    // TODO(analysis): once the analysis library is linked, decode each
-    // measured channel into a vector (DecodeField) and print
-    // NoiseStatsTable({{entry, ComputeNoiseStats(values, hex)}, ...}, hex)
-    // here in place of the note below.
-    if (toStderr) {
-        Complain(line);
-        Complain(QStringLiteral("noise statistics: not available in this build"));
-    } else {
-        PrintLine(line);
-        Complain(QStringLiteral("noise statistics: not available in this build"));
-    }
+
+    std::vector<std::pair<QString, NoiseStats>> rows;
+    if (ch0)
+        rows.emplace_back(QStringLiteral("CH0"), ComputeNoiseStats(ChannelValues(block, 0, count, hex), hex));
+    if (ch1)
+        rows.emplace_back(QStringLiteral("CH1"), ComputeNoiseStats(ChannelValues(block, 1, count, hex), hex));
+    // The table ends with a line break; each of its lines is printed alone.
+    const QStringList lines = NoiseStatsTable(rows, hex).split(u'\n', Qt::SkipEmptyParts);
+    // With the data on standard output the figures go to standard error.
+    const auto print = toStderr ? Complain : PrintLine;
+    print(line);
+    for (const QString& l : lines)
+        print(l);
 }

@@ -91,7 +91,7 @@ void printUsage(const QString& command)
                "  --count N          samples, 1 to 65535\n"
                "  --gain G, --rate R set before measuring (see set)\n"
                "  -o, --output FILE  the data file, - for standard output\n"
-               "  --stats            print the peak-to-peak line of the block\n\n";
+               "  --stats            print the peak-to-peak line and the noise figures of the block\n\n";
         text += kCommonOptions;
     } else if (command == u"log") {
         text = "Usage: vexlo-cli log -o FILE [--duration D | --count N] [OPTIONS]\n"
@@ -127,7 +127,7 @@ void printUsage(const QString& command)
                 "  --count N          acquire: 1 to 65535 samples; log: stop after N\n"
                 "  --duration D       log: stop after D, e.g. 90s, 30m, 8h, 1h30m\n"
                 "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
-                "  --stats            acquire: print the peak-to-peak line of the block\n"
+                "  --stats            acquire: print the peak-to-peak line and the noise figures of the block\n"
                 "  --json             info: one JSON object instead of plain lines\n";
         text += "\nMessages go to standard error, data to standard output. The progress line\n"
                 "is shown only when standard error is a terminal.\n\n";

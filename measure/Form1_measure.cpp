@@ -78,6 +78,7 @@ void Form1::SendB2_Click()
 
     const int channel = Combo2->ListIndex();
     MeasuredHex = Option1 && Option1->isChecked();
+    MeasuredRate = Combo1->List(Combo1->ListIndex());
     CmdString = StartCommand(MeasuredHex, channel, SampleCount);
     const RecordLayout layout = MakeRecordLayout(channel, MeasuredHex);
     FieldWidth = qint16(layout.fieldWidth);
@@ -122,6 +123,8 @@ void Form1::stopMeasurement()
         MSComm1->Input();
         SendB2->setText(captionStart());
     }
+    if (RecvCount > 0)
+        emit BlockCompleted();
 }
 
 void Form1::MSComm1_OnComm(int event)
@@ -214,6 +217,7 @@ void Form1::finishBlock()
     Status->setText(QStringLiteral("測定終了... ") + text);
     SendB2->setText(captionStart());
     Graph();
+    emit BlockCompleted();
 }
 
 void Form1::MeasurementPortLost()
@@ -226,6 +230,8 @@ void Form1::MeasurementPortLost()
         MSComm1->SetRThreshold(0);
     if (SendB2)
         SendB2->setText(captionStart());
+    if (RecvCount > 0)
+        emit BlockCompleted();
 }
 
 double Form1::DecodeSample(const QString& text) const

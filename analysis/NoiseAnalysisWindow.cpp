@@ -1,0 +1,344 @@
+#include "analysis/NoiseAnalysisWindow.h"
+
+#include <QAreaSeries>
+#include <QChart>
+#include <QChartView>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QValueAxis>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "app/Form1.h"
+#include "measure/Decoding.h"
+#include "measure/SampleBlock.h"
+
+namespace {
+
+constexpr int kSpectrumTab = 1;
+
+// The main graph's colours: CH0 blue, CH1 red.
+QColor channelColor(int index) { return index == 0 ? QColor(0, 0, 255) : QColor(255, 0, 0); }
+
+QString unitText(bool hex) { return hex ? QStringLiteral("digit") : QStringLiteral("mV"); }
+
+} // namespace
+
+NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(owner)
+{
+    setObjectName(QStringLiteral("NoiseAnalysis"));
+    setWindowTitle(QStringLiteral("ノイズ解析"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    Summary = new QLabel(this);
+    Summary->setWordWrap(true);
+    Summary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Summary->setFocusPolicy(Qt::StrongFocus);
+
+    Table = new QTableWidget(this);
+    Table->setAccessibleName(QStringLiteral("統計"));
+    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Table->setTabKeyNavigation(false);  // Tab leaves the table for the next control
+    Table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    Table->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    Table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+
+    Tabs = new QTabWidget(this);
+    histogramPage_ = new QWidget;
+    histogramLayout_ = new QVBoxLayout(histogramPage_);
+    histogramLayout_->setContentsMargins(0, 0, 0, 0);
+    Tabs->addTab(histogramPage_, QStringLiteral("ヒストグラム(&H)"));
+
+    spectrumPage_ = new QWidget;
+    auto* spectrumLayout = new QVBoxLayout(spectrumPage_);
+    spectrumLayout->setContentsMargins(0, 0, 0, 0);
+    auto* chart = new QChart;
+    chart->legend()->setAlignment(Qt::AlignTop);
+    spectrumX_ = new QValueAxis(chart);
+    spectrumY_ = new QValueAxis(chart);
+    spectrumY_->setLabelFormat(QStringLiteral("%.0f"));
+    chart->addAxis(spectrumX_, Qt::AlignBottom);
+    chart->addAxis(spectrumY_, Qt::AlignLeft);
+    for (int c = 0; c < 2; ++c) {
+        auto* series = new QLineSeries(chart);
+        series->setName(c == 0 ? QStringLiteral("CH0") : QStringLiteral("CH1"));
+        series->setPen(QPen(channelColor(c), 1));
+        chart->addSeries(series);
+        series->attachAxis(spectrumX_);
+        series->attachAxis(spectrumY_);
+        spectrumSeries_[c] = series;
+    }
+    spectrumView_ = new QChartView(chart, spectrumPage_);
+    spectrumView_->setAccessibleName(QStringLiteral("スペクトルのグラフ"));
+    spectrumView_->setMinimumHeight(260);
+    Peaks = new QLabel(spectrumPage_);
+    Peaks->setAccessibleName(QStringLiteral("最大のピーク"));
+    Peaks->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Peaks->setFocusPolicy(Qt::StrongFocus);
+    spectrumLayout->addWidget(spectrumView_, 1);
+    spectrumLayout->addWidget(Peaks);
+    Tabs->addTab(spectrumPage_, QStringLiteral("スペクトル(&S)"));
+
+    CopyText = new QPushButton(QStringLiteral("テキストでコピー(&T)"), this);
+    CopyImage = new QPushButton(QStringLiteral("グラフを画像でコピー(&G)"), this);
+    CloseButton = new QPushButton(QStringLiteral("閉じる(&C)"), this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(CopyText);
+    buttons->addWidget(CopyImage);
+    buttons->addStretch(1);
+    buttons->addWidget(CloseButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Summary);
+    layout->addWidget(Table);
+    layout->addWidget(Tabs, 1);
+    layout->addLayout(buttons);
+    resize(900, 700);
+
+    connect(CopyText, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(StatsText()); });
+    connect(CopyImage, &QPushButton::clicked, this, [this] {
+        if (QWidget* page = Tabs->currentWidget())
+            QGuiApplication::clipboard()->setImage(page->grab().toImage());
+    });
+    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
+    // The spectrum costs the most; it is computed when its tab is shown.
+    connect(Tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == kSpectrumTab && !spectrumReady_)
+            showSpectrum();
+    });
+    connect(owner_, &Form1::BlockCompleted, this, &NoiseAnalysisWindow::scheduleRefresh);
+
+    Refresh();
+}
+
+NoiseAnalysisWindow::~NoiseAnalysisWindow() = default;
+
+void NoiseAnalysisWindow::scheduleRefresh()
+{
+    // The main window finishes its own end of block (status line, graph and
+    // their repaint) first; the analysis follows from the event loop.
+    if (refreshQueued_)
+        return;
+    refreshQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        refreshQueued_ = false;
+        Refresh();
+    });
+}
+
+void NoiseAnalysisWindow::Refresh()
+{
+    if (owner_->Measuring) {
+        // The block is being overwritten: the last analysis stays.
+        if (channels_.empty())
+            Summary->setText(QStringLiteral("測定中です。ブロックが終わると表示します。"));
+        return;
+    }
+    const int count = std::clamp(int(owner_->RecvCount), 0, kSampleCapacity);
+    const int mode = owner_->ChannelMode;
+    hex_ = owner_->MeasuredHex;
+    sampleRate_ = SampleRateFromText(owner_->MeasuredRate);
+    channels_.clear();
+    spectrumReady_ = false;
+    if (count > 0) {
+        for (int ch = 0; ch < 2; ++ch) {
+            if (!(mode == ch || mode == 2))
+                continue;
+            Channel c;
+            c.name = ch == 0 ? QStringLiteral("CH0") : QStringLiteral("CH1");
+            c.values = ChannelValues(owner_->Samples, ch, count, hex_);
+            c.stats = ComputeNoiseStats(c.values, hex_);
+            c.histogram = ComputeHistogram(c.values, hex_, c.stats.mean, c.stats.rms);
+            channels_.push_back(std::move(c));
+        }
+    }
+
+    if (channels_.empty()) {
+        Summary->setText(QStringLiteral("ブロックがありません。測定が終わると表示します。"));
+    } else {
+        QStringList names;
+        for (const Channel& c : channels_)
+            names << c.name;
+        QString text = names.join(QStringLiteral(", ")) + QStringLiteral(" / ") + QString::number(count)
+                       + QStringLiteral(" 個 / ")
+                       + (sampleRate_ > 0 ? owner_->MeasuredRate : QStringLiteral("データレート不明"))
+                       + QStringLiteral(" / ")
+                       + (hex_ ? QStringLiteral("バイナリデータ [digit]") : QStringLiteral("mVデータ [mV]"));
+        if (owner_->RecvCount < owner_->SampleCount)
+            text += QStringLiteral(" / 途中で止まったブロック");
+        Summary->setText(text);
+    }
+    showStats();
+    showHistograms();
+    if (Tabs->currentIndex() == kSpectrumTab)
+        showSpectrum();
+    emit Updated();
+}
+
+QString NoiseAnalysisWindow::StatsText() const
+{
+    std::vector<std::pair<QString, NoiseStats>> rows;
+    for (const Channel& c : channels_)
+        rows.emplace_back(c.name, c.stats);
+    return NoiseStatsTable(rows, hex_);
+}
+
+void NoiseAnalysisWindow::showStats()
+{
+    // The same titles and cells as the copied table.
+    QStringList titles = NoiseStatsTable({}, hex_).section(u'\n', 0, 0).split(u'\t');
+    titles.removeFirst();  // "CH": the row titles carry the channel
+    Table->clear();
+    Table->setColumnCount(int(titles.size()));
+    Table->setHorizontalHeaderLabels(titles);
+    Table->setRowCount(int(channels_.size()));
+    QStringList rowNames;
+    for (int r = 0; r < int(channels_.size()); ++r) {
+        rowNames << channels_[size_t(r)].name;
+        const QStringList cells = NoiseStatsCells(channels_[size_t(r)].stats, hex_);
+        for (int col = 0; col < cells.size(); ++col) {
+            auto* item = new QTableWidgetItem(cells[col]);
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            Table->setItem(r, col, item);
+        }
+    }
+    Table->setVerticalHeaderLabels(rowNames);
+    Table->setVisible(!channels_.empty());
+}
+
+void NoiseAnalysisWindow::showHistograms()
+{
+    while (histogramPlots_.size() < channels_.size()) {
+        HistogramPlot p;
+        auto* chart = new QChart;
+        chart->legend()->setAlignment(Qt::AlignTop);
+        auto* area = new QAreaSeries;
+        p.bars = new QLineSeries(area);
+        area->setUpperSeries(p.bars);
+        area->setName(QStringLiteral("度数"));
+        p.normal = new QLineSeries(chart);
+        p.normal->setName(QStringLiteral("正規分布"));
+        p.normal->setPen(QPen(Qt::black, 1.5));
+        p.x = new QValueAxis(chart);
+        p.y = new QValueAxis(chart);
+        p.y->setTitleText(QStringLiteral("個数"));
+        p.y->setLabelFormat(QStringLiteral("%.0f"));
+        chart->addAxis(p.x, Qt::AlignBottom);
+        chart->addAxis(p.y, Qt::AlignLeft);
+        for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(area), static_cast<QAbstractSeries*>(p.normal)}) {
+            chart->addSeries(s);
+            s->attachAxis(p.x);
+            s->attachAxis(p.y);
+        }
+        p.view = new QChartView(chart, histogramPage_);
+        p.view->setMinimumHeight(180);
+        histogramLayout_->addWidget(p.view);
+        histogramPlots_.push_back(p);
+    }
+    for (size_t i = 0; i < histogramPlots_.size(); ++i) {
+        HistogramPlot& p = histogramPlots_[i];
+        p.view->setVisible(i < channels_.size());
+        if (i >= channels_.size())
+            continue;
+        const Channel& c = channels_[i];
+        const Histogram& h = c.histogram;
+        QList<QPointF> bars, normal;
+        bars.reserve(qsizetype(h.bins.size() * 2 + 2));
+        double top = 1;
+        for (const HistogramBin& b : h.bins) {
+            if (bars.isEmpty())
+                bars << QPointF(b.lower, 0);
+            bars << QPointF(b.lower, b.count) << QPointF(b.lower + h.binWidth, b.count);
+            top = std::max(top, double(b.count));
+        }
+        if (!h.bins.empty())
+            bars << QPointF(h.bins.back().lower + h.binWidth, 0);
+        for (const NormalPoint& n : h.normal) {
+            normal << QPointF(n.x, n.count);
+            top = std::max(top, n.count);
+        }
+        p.bars->replace(bars);
+        p.normal->replace(normal);
+        double from = h.bins.empty() ? 0 : h.bins.front().lower;
+        double to = h.bins.empty() ? 1 : h.bins.back().lower + h.binWidth;
+        if (!h.normal.empty()) {
+            from = std::min(from, h.normal.front().x);
+            to = std::max(to, h.normal.back().x);
+        }
+        p.x->setRange(from, to);
+        p.x->applyNiceNumbers();
+        p.x->setLabelFormat(hex_ ? QStringLiteral("%.0f")
+                                 : QStringLiteral("%.") + QString::number(MillivoltFigureDecimals(c.stats.rms))
+                                       + u'f');
+        p.x->setTitleText(c.name + QStringLiteral(" [") + unitText(hex_) + u']');
+        p.y->setRange(0, top * 1.05);
+        p.y->applyNiceNumbers();
+        p.view->setAccessibleName(c.name + QStringLiteral(" のヒストグラム"));
+    }
+}
+
+void NoiseAnalysisWindow::showSpectrum()
+{
+    spectrumReady_ = true;
+    QStringList lines;
+    double low = 0, high = 0;
+    bool any = false;
+    // Series 0 draws CH0 (blue), series 1 CH1 (red), as in the main graph.
+    for (QLineSeries* series : spectrumSeries_) {
+        series->clear();
+        series->setVisible(false);
+    }
+    for (Channel& c : channels_) {
+        c.spectrum = ComputeSpectrum(c.values, sampleRate_, hex_);
+        const Spectrum& sp = c.spectrum;
+        QList<QPointF> points;
+        points.reserve(qsizetype(sp.density.size()));
+        // Bin 0 holds what is left of the removed mean: not drawn.
+        for (size_t k = 1; k < sp.density.size(); ++k) {
+            const double d = sp.density[k];
+            if (d < -300)
+                continue;
+            points << QPointF(sp.frequency[k], d);
+            low = any ? std::min(low, d) : d;
+            high = any ? std::max(high, d) : d;
+            any = true;
+        }
+        QLineSeries* series = spectrumSeries_[c.name == QLatin1String("CH0") ? 0 : 1];
+        series->replace(points);
+        series->setVisible(true);
+
+        if (sp.density.empty()) {
+            lines << c.name + QStringLiteral(": サンプルが少ないためスペクトルはありません");
+            continue;
+        }
+        QStringList peaks;
+        const int decimals = sp.binWidth < 1 ? 2 : 1;
+        for (const SpectrumPeak& pk : sp.peaks)
+            peaks << QString::number(pk.frequency, 'f', decimals) + (sampleRate_ > 0 ? QStringLiteral(" Hz ") : QStringLiteral(" "))
+                         + QString::number(pk.level, 'f', 1) + (hex_ ? QStringLiteral(" dBFS") : QStringLiteral(" dB re 1 mV"));
+        lines << c.name + QStringLiteral(" の最大のピーク: ")
+                     + (peaks.isEmpty() ? QStringLiteral("なし") : peaks.join(QStringLiteral(", ")));
+    }
+    Peaks->setText(channels_.empty() ? QStringLiteral("ブロックがありません。") : lines.join(u'\n'));
+
+    const double nyquist = sampleRate_ > 0 ? sampleRate_ / 2 : 0.5;
+    spectrumX_->setRange(0, nyquist);
+    spectrumX_->setLabelFormat(nyquist >= 10 ? QStringLiteral("%.0f") : QStringLiteral("%.3g"));
+    spectrumX_->setTitleText(sampleRate_ > 0 ? QStringLiteral("周波数 [Hz]")
+                                             : QStringLiteral("周波数 [サンプル周波数比]"));
+    if (any)
+        spectrumY_->setRange(std::floor(low / 10) * 10, std::ceil(high / 10) * 10);
+    spectrumY_->setTitleText(hex_ ? QStringLiteral("dBFS/√Hz") : QStringLiteral("dB re 1 mV/√Hz"));
+}

@@ -1,0 +1,93 @@
+#pragma once
+// "ノイズ解析": a tool window of Form1 that shows the noise figures,
+// histogram and spectrum of the last block and follows each new one. It only
+// reads the block (through the decoding functions) and changes nothing in
+// the main window.
+
+#include <QString>
+#include <QWidget>
+#include <utility>
+#include <vector>
+
+#include "analysis/Histogram.h"
+#include "analysis/NoiseStats.h"
+#include "analysis/Spectrum.h"
+
+class Form1;
+class SampleBlock;
+class QChartView;
+class QLineSeries;
+class QValueAxis;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class QTabWidget;
+class QVBoxLayout;
+
+class NoiseAnalysisWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit NoiseAnalysisWindow(Form1* owner);
+    ~NoiseAnalysisWindow() override;
+
+    // Reads the owner's last block and shows it (the spectrum when its tab is
+    // shown). While a measurement runs the last analysis stays.
+    void Refresh();
+
+    // The statistics as a tab-separated table; what "テキストでコピー" copies.
+    QString StatsText() const;
+    // True when the spectrum of the block shown has been computed.
+    bool SpectrumReady() const { return spectrumReady_; }
+
+    struct Channel {
+        QString name;            // "CH0", "CH1"
+        std::vector<double> values;
+        NoiseStats stats;
+        Histogram histogram;
+        Spectrum spectrum;
+    };
+    const std::vector<Channel>& Channels() const { return channels_; }
+    bool Hex() const { return hex_; }
+
+    // Controls, public so that tests can read and drive them.
+    QLabel* Summary = nullptr;       // what block is shown, or why none
+    QTableWidget* Table = nullptr;   // one row per channel
+    QTabWidget* Tabs = nullptr;      // "ヒストグラム", "スペクトル"
+    QLabel* Peaks = nullptr;         // the largest tones as text
+    QPushButton* CopyText = nullptr;
+    QPushButton* CopyImage = nullptr;
+    QPushButton* CloseButton = nullptr;
+
+signals:
+    // A block has been read and shown.
+    void Updated();
+
+private:
+    void scheduleRefresh();
+    void showStats();
+    void showHistograms();
+    void showSpectrum();
+    void clearPlots();
+
+    Form1* owner_;
+    bool refreshQueued_ = false;
+    bool hex_ = true;
+    double sampleRate_ = 0;
+    bool spectrumReady_ = false;
+    std::vector<Channel> channels_;
+    QWidget* histogramPage_ = nullptr;
+    QVBoxLayout* histogramLayout_ = nullptr;
+    struct HistogramPlot {
+        QChartView* view = nullptr;
+        QLineSeries* bars = nullptr;    // outline of the bars (upper edge of a filled area)
+        QLineSeries* normal = nullptr;  // normal curve of the same mean and RMS
+        QValueAxis* x = nullptr;
+        QValueAxis* y = nullptr;
+    };
+    std::vector<HistogramPlot> histogramPlots_;
+    QWidget* spectrumPage_ = nullptr;
+    QChartView* spectrumView_ = nullptr;
+    QLineSeries* spectrumSeries_[2] = {nullptr, nullptr};
+    QValueAxis* spectrumX_ = nullptr;
+    QValueAxis* spectrumY_ = nullptr;
+};
