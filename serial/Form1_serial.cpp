@@ -172,7 +172,9 @@ bool Form1::SendCommand(QString command, QString& reply, qint16 timeout)
     inTransaction_ = true;
     StartTimeout(timeout);
     MSComm1->SetRThreshold(0);
-    MSComm1->Input(); // whatever came before the command is not the reply
+    // Whatever came before the command is not the reply, including bytes
+    // still held by the driver (the LF of a CR LF, a late stray character).
+    MSComm1->ClearInput();
     MSComm1->Output(toWire(cmd + Terminator));
 
     // Wait without spinning: the loop sleeps until bytes arrive, the timer

@@ -15,8 +15,11 @@
 #include "app/VbComboBox.h"
 #include "measure/GraphGeometry.h"
 #include "measure/PictureBox.h"
+#include "serial/CommPort.h"
 #include "support/FakeDialogs.h"
 #include "support/SimFixture.h"
+
+Q_DECLARE_METATYPE(vexlo::sim::Faults)
 
 class TstMeasureE2E : public QObject {
     Q_OBJECT
@@ -31,9 +34,15 @@ void TstMeasureE2E::measure_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("gain");
-    QTest::newRow("hex CH0, 100") << true << 0 << 100 << 3;
-    QTest::newRow("mV both, 1000, 5 decimals") << false << 2 << 1000 << 4;
-    QTest::newRow("mV CH1, count 0, stopped") << false << 1 << 0 << 2;
+    QTest::addColumn<vexlo::sim::Faults>("faults");
+    vexlo::sim::Faults crLf, lateByte;
+    crLf.crLf = lateByte.lateByte = true;
+    crLf.tailGapMs = lateByte.tailGapMs = 2;
+    QTest::newRow("hex CH0, 100") << true << 0 << 100 << 3 << vexlo::sim::Faults();
+    QTest::newRow("mV both, 1000, 5 decimals") << false << 2 << 1000 << 4 << vexlo::sim::Faults();
+    QTest::newRow("mV CH1, count 0, stopped") << false << 1 << 0 << 2 << vexlo::sim::Faults();
+    QTest::newRow("hex CH0, CR LF replies") << true << 0 << 100 << 1 << crLf;
+    QTest::newRow("mV CH0, late byte") << false << 0 << 100 << 0 << lateByte;
 }
 
 void TstMeasureE2E::measure()
@@ -42,13 +51,19 @@ void TstMeasureE2E::measure()
     QFETCH(int, mode);
     QFETCH(int, count);
     QFETCH(int, gain);
+    QFETCH(vexlo::sim::Faults, faults);
     // Flood for whole blocks; 1200 sps paced for the stream the operator stops.
     SimFixture sim;
     QVERIFY2(sim.start({vexlo::sim::Model::Tamrix, 4, count ? vexlo::sim::RateMode::Flood : vexlo::sim::RateMode::Paced,
-                        1, {true, 4, gain, 10}, {}}), qPrintable(sim.error));
+                        1, {true, 4, gain, 10}, faults}), qPrintable(sim.error));
     FakeDialogs dialogs;
     Form1 w(kVexloDemoProfile, nullptr, &dialogs);
     w.Option_CM->click();
+    // With tailGapMs, the window is busy after each reply until what follows its CR is in the driver.
+    QObject::connect(w.MSComm1, &CommPort::BytesArrived, &w, [&] {
+        if (faults.tailGapMs > 0 && w.InTransaction())
+            QThread::msleep(20);
+    });
     w.Button1_Click();
     QCOMPARE(w.Combo3->ListIndex(), gain);
     (hex ? w.Option1 : w.Option2)->setChecked(true);
