@@ -170,8 +170,8 @@ QString FormatFixed(double value, int decimals)
     std::string text = whole.substr(0, whole.size() - decimals);
     if (decimals > 0)
         text += "." + whole.substr(whole.size() - decimals);
-    const bool zero = whole.find_first_not_of('0') == std::string::npos;
-    if (value < 0 && !zero)
+    // A negative value keeps its sign even when it rounds to zero ("-0.000").
+    if (value < 0)
         text.insert(text.begin(), '-');
     return QString::fromLatin1(text.c_str());
 }

@@ -30,5 +30,6 @@ double RoundHalfAwayFromZero(double value);
 
 // Fixed-point text with exactly `decimals` decimals, at least one digit before
 // the point, "." as the point whatever the locale, the last decimal rounded
-// half away from zero, a minus sign only for a negative result.
+// half away from zero, a minus sign for a negative value (also when it rounds
+// to zero: -0.0004 gives "-0.000"; -0.0 is not negative and gives "0.000").
 QString FormatFixed(double value, int decimals);

@@ -20,13 +20,17 @@ private slots:
 void TestDataFileFormat::millivoltCell()
 {
     // A text that reads wholly as one number gets three decimals (halves away
-    // from zero); anything else is written as it is.
+    // from zero, "-0.000" for a negative one that rounds to zero); anything
+    // else is written as it is.
     const char* cases[][2] = {
-        {"  -0.1234", "-0.123"}, {"+001.2345", "1.235"}, {"-12.3455", "-12.346"}, {"-0.0004", "0.000"},
+        {"  -0.1234", "-0.123"}, {"+001.2345", "1.235"}, {"-12.3455", "-12.346"}, {"-0.0004", "-0.000"},
         {"123456", "123456.000"}, {"0A1B2C", "0A1B2C"}, {"", ""}, {"   ", "   "}, {"1.5E-1", "0.150"},
         {"2d2", "200.000"}, {".5", "0.500"}, {"7.", "7.000"}, {"\t5\n", "5.000"}, {"1e", "1e"}, {".", "."},
         {"-", "-"}, {"1.2.3", "1.2.3"}, {"12 34", "12 34"}, {"- 1", "- 1"}, {"1e999", "1e999"}, {"NG", "NG"},
-        {"999.9995", "1000.000"}, {"-0.0005", "-0.001"}, {"-0.00049999", "0.000"}};
+        {"999.9995", "1000.000"}, {"-0.0005", "-0.001"}, {"-0.00049999", "-0.000"}, {"-0.000", "0.000"},
+        // rounded once, from the digits written (not from a 15-digit rendering)
+        {"0.12349999999999999", "0.123"}, {"1.2349999999999999E-1", "0.123"}, {"-1E-400", "-0.000"},
+        {"12345678901234567.8905", "12345678901234567.891"}, {"-00.5e-3", "-0.001"}, {"0E99999", "0.000"}};
     for (const auto& c : cases)
         QCOMPARE(MillivoltCellText(QString::fromLatin1(c[0])), QString::fromLatin1(c[1]));
     QCOMPARE(MillivoltCellText(QStringLiteral("１２")), QStringLiteral("１２"));
