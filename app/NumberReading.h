@@ -9,10 +9,14 @@
 #include <QString>
 #include <optional>
 
-// Decimal reading: optional sign, digits, one ".", optional exponent (E or D,
-// with optional sign). A leading "&H" reads hexadecimal digits, "&O" octal.
-// Never returns NaN; an exponent too large gives +/-infinity.
+// Decimal reading (the sample count, millivolt sample texts): optional sign,
+// digits, one ".", optional exponent (E or D, with optional sign); "&H10"
+// reads as 0. Never returns NaN; an exponent too large gives +/-infinity.
 double ReadNumber(QStringView text);
+
+// The COM number: as ReadNumber, and a leading "&H" reads hexadecimal
+// digits, "&O" octal ("&H10" is 16).
+double ReadComNumber(QStringView text);
 
 // Unsigned hexadecimal reading of a sample text ("0"-"9", "A"-"F" in either
 // case). Six digits give 0 .. 16777215; never negative.

@@ -48,7 +48,7 @@ void TstMeasureLogic::decode()
         {"FFFFFF", true, 16777215}, {"ffffff", true, 16777215}, {"12 3\t45", true, 0x12345},
         {"12G456", true, 0x12}, {"\r\n", true, 0}, {"-0012.345", false, -12.345},
         {"      1.5", false, 1.5}, {"-00 12.5", false, -12.5}, {"1.5e3", false, 1500},
-        {"12.5x9", false, 12.5}, {"", false, 0}, {"-.5", false, -0.5}, {"0A1B2C", false, 0}};
+        {"12.5x9", false, 12.5}, {"", false, 0}, {"-.5", false, -0.5}, {"0A1B2C", false, 0}, {"&H10", false, 0}};
     SampleBlock b;
     for (const auto& c : cases) {
         const QString text = QString::fromLatin1(c.text);
