@@ -186,7 +186,6 @@ private:
     // ends a measurement and shows the closed-link state with the reason.
     void linkDown(const QString& status, const QString& comStatus);
     bool inTransaction_ = false;
-    bool quitPending_ = false;
     QEventLoop* waitLoop_ = nullptr;
 
     // measure/

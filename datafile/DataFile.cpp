@@ -381,6 +381,24 @@ void appendRows(QString& out, const DataFileContent& c, int first, int last)
 // Appends the Shift-JIS bytes of `text` to `out`.
 void appendShiftJis(QStringView text, QByteArray& out);
 
+// Appends data rows: a character up to U+00FF is a byte as it was received
+// and is written back as that byte; any other character (only a text put in
+// the block by other means) goes through Shift-JIS.
+void appendRowBytes(QStringView text, QByteArray& out)
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n;) {
+        qsizetype j = i;
+        while (j < n && text.at(j).unicode() <= 0xFF)
+            ++j;
+        out += text.mid(i, j - i).toLatin1();
+        for (i = j; j < n && text.at(j).unicode() > 0xFF;)
+            ++j;
+        appendShiftJis(text.mid(i, j - i), out);
+        i = j;
+    }
+}
+
 const char* const kCodec = "Shift_JIS";
 
 bool haveShiftJis(QString* error)
@@ -420,7 +438,7 @@ bool EncodeDataFile(const DataFileContent& c, const std::function<bool(const QBy
     for (int first = 0; first < rows; first += kSliceRows) {
         slice.resize(0); // keeps the capacity
         appendRows(slice, c, first, qMin(rows, first + kSliceRows));
-        appendShiftJis(slice, bytes);
+        appendRowBytes(slice, bytes);
         if (!sink(bytes)) {
             if (error)
                 error->clear();

@@ -61,9 +61,11 @@ bool IsDecimalNumberText(QStringView text);
 // platform's Qt has no Shift-JIS encoder; `out` is then left empty.
 bool EncodeShiftJis(QStringView text, QByteArray& out, QString* error = nullptr);
 
-// The file's bytes in one step: the same bytes as EncodeShiftJis of
-// RenderDataFile, rendered and encoded a slice of rows at a time so that a
-// full block never needs its whole text at once.
+// The file's bytes in one step: the header as EncodeShiftJis of its text, the
+// data rows as the bytes that were received (a row character up to U+00FF is
+// written as that one byte; any other through Shift-JIS), rendered and
+// encoded a slice of rows at a time so that a full block never needs its
+// whole text at once.
 bool EncodeDataFile(const DataFileContent& content, QByteArray& out, QString* error = nullptr);
 
 // The same bytes handed to `sink` a slice at a time (a few tens of KiB), as

@@ -65,7 +65,7 @@ void Form1::ShowSaveDialog()
 
     SaveDialogRequest request;
     request.title = QStringLiteral("データファイル");
-    // One filter entry; Qt shows it as "(CSVファイル) (*.csv)".
+    // One filter entry, shown by its name alone.
     request.filterName = QStringLiteral("(CSVファイル) ");
     request.filterPattern = QStringLiteral("*.csv");
     request.initialFolder = SaveDialogFolder();
@@ -100,24 +100,22 @@ bool Form1::SaveDataFile(const QString& path)
 bool Form1::mSaveDataFile(const QString& path, const QString& title)
 {
     Dialogs& dialogs = dialogs_ ? *dialogs_ : fallbackDialogs();
-    auto fail = [&](const QString& reason) {
-        QString text = QString::fromUtf16(kSaveFailed);
-        if (!reason.isEmpty())
-            text += u'\n' + reason;
-        dialogs.Message(this, AppTitle(), text);
+    // The one fixed text, whatever went wrong.
+    auto fail = [&] {
+        dialogs.Message(this, AppTitle(), QString::fromUtf16(kSaveFailed));
         return false;
     };
 
     if (path.isEmpty() || !Combo1 || !Combo2 || !Combo3 || !Label1)
-        return fail({});
+        return fail();
     if (ChannelMode < 0 || ChannelMode > 2)
-        return fail({});
+        return fail();
 
     // The target must be an ordinary file we may write. A device such as
     // /dev/full or a pipe would be replaced by a plain file, not written to.
     const QFileInfo target(path);
     if (target.exists() && (!target.isFile() || isReadOnly(target)))
-        return fail({});
+        return fail();
 
     // The rows are the samples of this block that actually arrived; their
     // unit is the one they were measured in.
@@ -141,14 +139,13 @@ bool Form1::mSaveDataFile(const QString& path, const QString& title)
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
-        return fail({});
-    QString encoderError;
+        return fail();
     const bool written = EncodeDataFile(content, [&file](const QByteArray& bytes) {
         return file.write(bytes) == bytes.size();
-    }, &encoderError);
+    });
     if (!written) {
         file.cancelWriting(); // the temporary file goes, the old file stays
-        return fail(encoderError);
+        return fail();
     }
     // The last bytes still sit in QFileDevice's buffer. commit() would write
     // them while closing but does not notice when that write fails (a full
@@ -156,9 +153,9 @@ bool Form1::mSaveDataFile(const QString& path, const QString& title)
     // they are written and checked here first.
     if (!file.flush()) {
         file.cancelWriting();
-        return fail({});
+        return fail();
     }
     if (!file.commit())
-        return fail({});
+        return fail();
     return true;
 }

@@ -63,7 +63,7 @@ void TestDataFileFormat::slicedEncodingMatchesWholeText()
     const int rows = 5000; // several slices
     for (int i = 0; i < rows; ++i) {
         block.SetCh0(i, QStringLiteral("%1.%2").arg(i - 2500).arg(i % 10000, 4, 10, QChar(u'0')));
-        block.SetCh1(i, i % 7 == 0 ? QString::fromLatin1("\xa5x,\r") : QStringLiteral("1e%1").arg(i % 5));
+        block.SetCh1(i, i % 7 == 0 ? QString::fromLatin1("\x7fx,\r") : QStringLiteral("1e%1").arg(i % 5));
     }
     block.SetCh0(4000, QStringLiteral("a very long text that does not fit a slot \u301C"));
     DataFileContent c;
@@ -84,6 +84,13 @@ void TestDataFileFormat::slicedEncodingMatchesWholeText()
             QCOMPARE(streamed, whole);
             QCOMPARE(whole.count("\r\n"), rows + 8);
         }
+    // Rows are the bytes received: 0xB5 0xFF come back as such, not through Shift-JIS.
+    block.SetCh0(0, QString::fromLatin1("\xb5\xff"));
+    c.rowCount = 1;
+    c.channelMode = 0;
+    c.hex = true;
+    QByteArray one;
+    QVERIFY(EncodeDataFile(c, one) && one.endsWith(" [hex]\r\n\xb5\xff\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestDataFileFormat)
