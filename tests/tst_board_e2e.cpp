@@ -25,7 +25,6 @@ using vexlo::sim::Model;
 Q_DECLARE_METATYPE(const BuildProfile*)
 Q_DECLARE_METATYPE(Model)
 Q_DECLARE_METATYPE(BoardState)
-Q_DECLARE_METATYPE(Faults)
 
 namespace {
 // CPU time of the calling (window) thread, in seconds.
@@ -49,32 +48,22 @@ private slots:
         QTest::addColumn<QByteArray>("after"); // out-of-range codes once this command is answered
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("label");
-        QTest::addColumn<Faults>("faults");    // from the start
         const BoardState on4{true, 4, 2, 3};
         const auto T = Model::Tamrix, S = Model::Selvor;
         const BuildProfile* demo = &kVexloDemoProfile;
         QTest::newRow("Demo Tamrix") << demo << T << true << BoardState{true, 4, 3, 10} << QByteArray()
-                                     << "Vexlo : BUF ON, Sinc4" << "BUF ON / Sinc4" << Faults();
+                                     << "Vexlo : BUF ON, Sinc4" << "BUF ON / Sinc4";
         QTest::newRow("Vexlo Selvor") << &kVexloProfile << S << false << BoardState{false, 3, 5, 6} << QByteArray()
-                                      << "Vexlo : BUF OFF, Sinc3" << "BUF OFF / Sinc3" << Faults();
+                                      << "Vexlo : BUF OFF, Sinc3" << "BUF OFF / Sinc3";
         QTest::newRow("Tamrix") << &kTamrixProfile << T << true << BoardState{true, 3, 1, 8} << QByteArray()
-                                << "Tamrix : BUF ON, Sinc3" << "BUF ON / Sinc3" << Faults();
+                                << "Tamrix : BUF ON, Sinc3" << "BUF ON / Sinc3";
         QTest::newRow("C bad gain code") << demo << S << false << on4 << QByteArray("S?")
-                                         << "ゲイン設定読出しできませんでした" << "BUF ON / Sinc4" << Faults();
+                                         << "ゲイン設定読出しできませんでした" << "BUF ON / Sinc4";
         QTest::newRow("D bad rate code") << demo << T << true << on4 << QByteArray("G?")
-                                         << "Vexlo 応答エラー" << "BUF ON / Sinc4" << Faults();
+                                         << "Vexlo 応答エラー" << "BUF ON / Sinc4";
         // A Selvor board listens at 38400 baud only: failure A.
         QTest::newRow("wrong model") << demo << S << true << on4 << QByteArray()
-                                     << "Vexloが応答しませんでした" << "Label1" << Faults();
-        // Bytes that follow a reply's CR (2 ms later, while the window is busy
-        // with the reply) must not start the next reply.
-        Faults crLf, lateByte;
-        crLf.crLf = lateByte.lateByte = true;
-        crLf.tailGapMs = lateByte.tailGapMs = 2;
-        QTest::newRow("CR LF replies") << demo << T << true << on4 << QByteArray() << "Vexlo : BUF ON, Sinc4"
-                                       << "BUF ON / Sinc4" << crLf;
-        QTest::newRow("late byte") << &kVexloProfile << S << false << on4 << QByteArray() << "Vexlo : BUF ON, Sinc4"
-                                   << "BUF ON / Sinc4" << lateByte;
+                                     << "Vexloが応答しませんでした" << "Label1";
     }
 
     void check()
@@ -86,9 +75,8 @@ private slots:
         QFETCH(QByteArray, after);
         QFETCH(QString, status);
         QFETCH(QString, label);
-        QFETCH(Faults, faults);
         SimFixture sim;
-        QVERIFY2(sim.start({model, 4, vexlo::sim::RateMode::Flood, 1, board, faults}), qPrintable(sim.error));
+        QVERIFY2(sim.start({model, 4, vexlo::sim::RateMode::Flood, 1, board, {}}), qPrintable(sim.error));
         FakeDialogs dialogs;
         Form1 w(*profile, nullptr, &dialogs);
         if (w.Option_CM)
@@ -98,8 +86,6 @@ private slots:
         Faults badCodes;
         badCodes.badCodes = true;
         QObject::connect(w.MSComm1, &CommPort::BytesArrived, &w, [&] {
-            if (faults.tailGapMs > 0 && w.InTransaction())
-                QThread::msleep(20);
             if (!after.isEmpty() && sim.board->commands().value(sim.board->commands().size() - 1) == after)
                 sim.board->setFaults(badCodes);
         });

