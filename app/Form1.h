@@ -208,7 +208,6 @@ private:
     // ends a measurement and shows the closed-link state with the reason.
     void linkDown(const QString& status, const QString& comStatus);
     bool inTransaction_ = false;
-    bool quitPending_ = false;
     std::unique_ptr<CommandTransaction> transaction_;
 
     // measure/

@@ -51,7 +51,7 @@ int HexDigitValue(QChar c)
     return -1;
 }
 
-double ReadNumber(QStringView text)
+double ReadComNumber(QStringView text)
 {
     const QString s = compact(text);
     if (s.size() >= 2 && s.at(0) == u'&') {
@@ -62,7 +62,12 @@ double ReadNumber(QStringView text)
             return readRadix(s, 2, 8);
         return 0;
     }
+    return ReadNumber(s);
+}
 
+double ReadNumber(QStringView text)
+{
+    const QString s = compact(text);
     // Collect the longest prefix that forms a decimal number, then let the C
     // library convert it in the "C" locale ("." is always the point).
     std::string digits;
@@ -170,8 +175,8 @@ QString FormatFixed(double value, int decimals)
     std::string text = whole.substr(0, whole.size() - decimals);
     if (decimals > 0)
         text += "." + whole.substr(whole.size() - decimals);
-    const bool zero = whole.find_first_not_of('0') == std::string::npos;
-    if (value < 0 && !zero)
+    // A negative value keeps its sign even when it rounds to zero ("-0.000").
+    if (value < 0)
         text.insert(text.begin(), '-');
     return QString::fromLatin1(text.c_str());
 }

@@ -9,10 +9,14 @@
 #include <QString>
 #include <optional>
 
-// Decimal reading: optional sign, digits, one ".", optional exponent (E or D,
-// with optional sign). A leading "&H" reads hexadecimal digits, "&O" octal.
-// Never returns NaN; an exponent too large gives +/-infinity.
+// Decimal reading (the sample count, millivolt sample texts): optional sign,
+// digits, one ".", optional exponent (E or D, with optional sign); "&H10"
+// reads as 0. Never returns NaN; an exponent too large gives +/-infinity.
 double ReadNumber(QStringView text);
+
+// The COM number: as ReadNumber, and a leading "&H" reads hexadecimal
+// digits, "&O" octal ("&H10" is 16).
+double ReadComNumber(QStringView text);
 
 // Unsigned hexadecimal reading of a sample text ("0"-"9", "A"-"F" in either
 // case). Six digits give 0 .. 16777215; never negative.
@@ -30,5 +34,6 @@ double RoundHalfAwayFromZero(double value);
 
 // Fixed-point text with exactly `decimals` decimals, at least one digit before
 // the point, "." as the point whatever the locale, the last decimal rounded
-// half away from zero, a minus sign only for a negative result.
+// half away from zero, a minus sign for a negative value (also when it rounds
+// to zero: -0.0004 gives "-0.000"; -0.0 is not negative and gives "0.000").
 QString FormatFixed(double value, int decimals);

@@ -60,7 +60,7 @@ int BoardSession::openPort()
             Complain(QStringLiteral("COM 設定エラー"));
             return kExitUsage;
         }
-        const double number = ReadNumber(QStringView(name).mid(3));
+        const double number = ReadComNumber(QStringView(name).mid(3));
         if (number > 16) {
             Complain(QStringLiteral("COM番号は1から16です"));
             return kExitUsage;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <cmath>
@@ -36,19 +37,21 @@ void appendField(QString& out, const QString& text)
         out.append(breaksLine(c.unicode()) ? QChar(u'?') : c);
 }
 
-// Longest text threeDecimalsFast writes.
+// threeDecimalsFast takes integer parts of at most this many digits (after
+// leading zeros), so that what it writes fits kFastMaxChars characters.
 constexpr int kFastDigits = 15;
-constexpr int kFastMaxChars = kFastDigits + 6; // sign, carry digit, "0", point, 3 decimals
+constexpr int kFastMaxChars = kFastDigits + 6; // sign, carry digit, point, 3 decimals
 
 // Three decimals straight from the digits of a plain decimal text (blanks,
-// sign, digits, point; no exponent) with at most 15 significant digits. Such a
-// text converts to a double and back without change, so this gives exactly
-// what FormatFixed(ReadNumber(text), 3) gives, without the conversions that
-// dominate the time of a large millivolt block. Writes at most kFastMaxChars
-// characters to `dest` and returns their number, or -1 for any other text;
-// the caller then takes the general road.
+// sign, digits, point; no exponent), rounded once, from the decimal digits as
+// written: the fourth decimal decides, halves away from zero. A negative
+// number keeps its sign when it rounds to zero ("-0.0004" gives "-0.000"), a
+// negative zero ("-0.000") does not. Writes at most intDigits + 6 characters
+// to `dest` and returns their number, or -1 for any other text or an integer
+// part of more than `maxIntDigits` digits; the caller then takes the general
+// road.
 template <typename Ch>
-int threeDecimalsFast(const Ch* p, const Ch* e, char16_t* dest)
+int threeDecimalsFast(const Ch* p, const Ch* e, char16_t* dest, qsizetype maxIntDigits = kFastDigits)
 {
     auto blank = [](Ch c) { return c == Ch(' ') || c == Ch('\t') || c == Ch('\n'); };
     auto digit = [](Ch c) { return c >= Ch('0') && c <= Ch('9'); };
@@ -75,12 +78,11 @@ int threeDecimalsFast(const Ch* p, const Ch* e, char16_t* dest)
         return -1; // exponent, stray character, or no digits at all
     while (intStart < intEnd && *intStart == Ch('0'))
         ++intStart;
-    qsizetype significant = (intEnd - intStart) + (fracEnd - fracStart);
-    if (intStart == intEnd)
-        for (const Ch* f = fracStart; f < fracEnd && *f == Ch('0'); ++f)
-            --significant;
-    if (significant > kFastDigits)
+    if (intEnd - intStart > maxIntDigits)
         return -1;
+    bool nonZero = intStart < intEnd;
+    for (const Ch* f = fracStart; f < fracEnd && !nonZero; ++f)
+        nonZero = *f != Ch('0');
 
     // Digits go to dest + 2, leaving room for a sign and a carry digit.
     char16_t* const start = dest + 2;
@@ -114,10 +116,7 @@ int threeDecimalsFast(const Ch* p, const Ch* e, char16_t* dest)
             break;
         }
     }
-    bool zero = true;
-    for (const char16_t* d = first; d < q && zero; ++d)
-        zero = *d == u'0' || *d == u'.';
-    if (negative && !zero)
+    if (negative && nonZero)
         *--first = u'-';
     const int n = int(q - first);
     if (first != dest)
@@ -228,10 +227,58 @@ QString MillivoltCellText(const QString& text)
         return QString(reinterpret_cast<const QChar*>(fast), n);
     if (!IsDecimalNumberText(text))
         return text;
-    const double value = ReadNumber(text);
-    if (!std::isfinite(value)) // "1E999": keep what the board sent
+    if (!std::isfinite(ReadNumber(text))) // "1E999": keep what the board sent
         return text;
-    return FormatFixed(value, 3);
+    // An exponent or a long integer part: the same digits with the point
+    // moved by the exponent, rounded by the same rule.
+    const QString plain = PlainDecimalText(text);
+    QString out(plain.size() + 6, Qt::Uninitialized);
+    const int m = threeDecimalsFast(plain.utf16(), plain.utf16() + plain.size(),
+                                    reinterpret_cast<char16_t*>(out.data()), plain.size());
+    out.truncate(qMax(0, m));
+    return out;
+}
+
+QString PlainDecimalText(QStringView text)
+{
+    text = text.trimmed();
+    QString sign;
+    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
+        sign = text.front();
+        text = text.mid(1);
+    }
+    QString digits;
+    qsizetype point = -1;
+    qsizetype i = 0;
+    for (; i < text.size() && (isDigit(text.at(i)) || text.at(i) == u'.'); ++i) {
+        if (text.at(i) == u'.')
+            point = digits.size();
+        else
+            digits += text.at(i);
+    }
+    if (point < 0)
+        point = digits.size();
+    // Exponent: its sign and digits, held within +/-1000000 (far beyond any
+    // finite value's; further only moves zeros).
+    qint64 exponent = 0;
+    if (i < text.size()) {
+        ++i;
+        const bool down = i < text.size() && text.at(i) == u'-';
+        if (i < text.size() && (text.at(i) == u'+' || text.at(i) == u'-'))
+            ++i;
+        for (; i < text.size() && isDigit(text.at(i)); ++i)
+            exponent = qMin<qint64>(exponent * 10 + (text.at(i).unicode() - u'0'), 1000000);
+        if (down)
+            exponent = -exponent;
+    }
+    if (!digits.contains(QRegularExpression(QStringLiteral("[1-9]"))))
+        return sign + u'0';
+    point += exponent;
+    if (point <= 0) // only zeros move in front: four of them decide the rounding already
+        return sign + QStringLiteral("0.") + QString(qMin<qint64>(-point, 4), u'0') + digits;
+    if (point >= digits.size())
+        return sign + digits + QString(point - digits.size(), u'0');
+    return sign + digits.left(point) + u'.' + digits.mid(point);
 }
 
 QString DataFileDateTimeText(const QDateTime& when)
@@ -334,6 +381,24 @@ void appendRows(QString& out, const DataFileContent& c, int first, int last)
 // Appends the Shift-JIS bytes of `text` to `out`.
 void appendShiftJis(QStringView text, QByteArray& out);
 
+// Appends data rows: a character up to U+00FF is a byte as it was received
+// and is written back as that byte; any other character (only a text put in
+// the block by other means) goes through Shift-JIS.
+void appendRowBytes(QStringView text, QByteArray& out)
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n;) {
+        qsizetype j = i;
+        while (j < n && text.at(j).unicode() <= 0xFF)
+            ++j;
+        out += text.mid(i, j - i).toLatin1();
+        for (i = j; j < n && text.at(j).unicode() > 0xFF;)
+            ++j;
+        appendShiftJis(text.mid(i, j - i), out);
+        i = j;
+    }
+}
+
 const char* const kCodec = "Shift_JIS";
 
 bool haveShiftJis(QString* error)
@@ -373,7 +438,7 @@ bool EncodeDataFile(const DataFileContent& c, const std::function<bool(const QBy
     for (int first = 0; first < rows; first += kSliceRows) {
         slice.resize(0); // keeps the capacity
         appendRows(slice, c, first, qMin(rows, first + kSliceRows));
-        appendShiftJis(slice, bytes);
+        appendRowBytes(slice, bytes);
         if (!sink(bytes)) {
             if (error)
                 error->clear();

@@ -43,8 +43,15 @@ QString DataFileDateTimeText(const QDateTime& when);
 
 // Millivolt row text: a text that reads wholly as one decimal number (blanks
 // around it, optional sign, digits with an optional point, optional exponent)
-// becomes that number with three decimals; anything else is returned as it is.
+// becomes that number with three decimals, rounded once from the decimal
+// digits of the text (halves away from zero; a negative number that rounds to
+// zero is "-0.000"); anything else, and a number too large for a double
+// ("1E999"), is returned as it is.
 QString MillivoltCellText(const QString& text);
+
+// The number of a text that IsDecimalNumberText accepts, without exponent and
+// blanks, the same digits with the point moved: " -1.5E2" gives "-150".
+QString PlainDecimalText(QStringView text);
 
 // True when `text` is one decimal number in the sense above.
 bool IsDecimalNumberText(QStringView text);
@@ -54,9 +61,11 @@ bool IsDecimalNumberText(QStringView text);
 // platform's Qt has no Shift-JIS encoder; `out` is then left empty.
 bool EncodeShiftJis(QStringView text, QByteArray& out, QString* error = nullptr);
 
-// The file's bytes in one step: the same bytes as EncodeShiftJis of
-// RenderDataFile, rendered and encoded a slice of rows at a time so that a
-// full block never needs its whole text at once.
+// The file's bytes in one step: the header as EncodeShiftJis of its text, the
+// data rows as the bytes that were received (a row character up to U+00FF is
+// written as that one byte; any other through Shift-JIS), rendered and
+// encoded a slice of rows at a time so that a full block never needs its
+// whole text at once.
 bool EncodeDataFile(const DataFileContent& content, QByteArray& out, QString* error = nullptr);
 
 // The same bytes handed to `sink` a slice at a time (a few tens of KiB), as

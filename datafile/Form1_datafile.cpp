@@ -54,7 +54,7 @@ void Form1::ShowSaveDialog()
 
     SaveDialogRequest request;
     request.title = QStringLiteral("データファイル");
-    // One filter entry; Qt shows it as "(CSVファイル) (*.csv)".
+    // One filter entry, shown by its name alone.
     request.filterName = QStringLiteral("(CSVファイル) ");
     request.filterPattern = QStringLiteral("*.csv");
     request.initialFolder = SaveDialogFolder();
@@ -89,18 +89,16 @@ bool Form1::SaveDataFile(const QString& path)
 bool Form1::mSaveDataFile(const QString& path, const QString& title)
 {
     Dialogs& dialogs = dialogs_ ? *dialogs_ : fallbackDialogs();
-    auto fail = [&](const QString& reason) {
-        QString text = QString::fromUtf16(kSaveFailed);
-        if (!reason.isEmpty())
-            text += u'\n' + reason;
-        dialogs.Message(this, AppTitle(), text);
+    // The one fixed text, whatever went wrong.
+    auto fail = [&] {
+        dialogs.Message(this, AppTitle(), QString::fromUtf16(kSaveFailed));
         return false;
     };
 
     if (path.isEmpty() || !Combo1 || !Combo2 || !Combo3 || !Label1)
-        return fail({});
+        return fail();
     if (ChannelMode < 0 || ChannelMode > 2)
-        return fail({});
+        return fail();
 
     // The rows are the samples of this block that actually arrived; their
     // unit is the one they were measured in.
@@ -121,8 +119,7 @@ bool Form1::mSaveDataFile(const QString& path, const QString& title)
 
     // Written beside the target and renamed over it only when complete, so
     // a failure keeps the old file intact.
-    QString reason;
-    if (!WriteDataFileReplacing(path, content, &reason))
-        return fail(reason);
+    if (!WriteDataFileReplacing(path, content))
+        return fail();
     return true;
 }

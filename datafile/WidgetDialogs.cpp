@@ -1,5 +1,6 @@
 // The real message boxes and save dialog.
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -27,17 +28,18 @@ QString WidgetDialogs::GetSaveFileName(QWidget* parent, const SaveDialogRequest&
     // The filter's name and its pattern in brackets, the form Qt parses.
     const QString filter = request.filterName + u'(' + request.filterPattern.trimmed() + u')';
 
-    // The name chosen last time is offered again; like the system dialogs,
-    // its own folder wins over the initial folder while it still exists.
-    QString start = request.initialFolder;
-    if (!request.fileName.isEmpty()) {
-        const QFileInfo last(request.fileName);
-        start = last.isAbsolute() && QFileInfo(last.absolutePath()).isDir()
-                    ? last.absoluteFilePath()
-                    : QDir(request.initialFolder).filePath(last.fileName());
-    }
+    // Every showing starts in the initial folder, offering the name chosen
+    // last time (without its folder).
+    const QString start = request.fileName.isEmpty()
+                              ? request.initialFolder
+                              : QDir(request.initialFolder).filePath(QFileInfo(request.fileName).fileName());
 
     QFileDialog dialog(parent, request.title, start, filter);
+    // The type list shows the filter's name without the pattern. Qt shows
+    // that name simplified (no trailing blank); Qt's own dialog gets it as given.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    if (auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo")); types && types->count() == 1)
+        types->setItemText(0, request.filterName);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString()); // a name without extension stays so

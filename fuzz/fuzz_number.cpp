@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const QString& text : {QString::fromUtf8(raw), QString::fromLatin1(raw)}) {
         const double v = ReadNumber(text);
         FUZZ_CHECK(!std::isnan(v), "ReadNumber gave NaN for %s", raw.toHex().constData());
+        FUZZ_CHECK(!std::isnan(ReadComNumber(text)), "ReadComNumber gave NaN for %s", raw.toHex().constData());
 
         const double h = ReadHexNumber(text);
         FUZZ_CHECK(!std::isnan(h) && h >= 0, "ReadHexNumber gave %g", h);

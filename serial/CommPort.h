@@ -26,7 +26,8 @@ public:
     // "115200,N,8,1" style text. False when it cannot be applied.
     virtual bool SetSettings(const QString& settings) = 0;
     virtual QString Settings() const = 0;
-    // Empties the receive buffer.
+    // Empties the receive buffer and throws away what the driver holds and
+    // has not handed over yet; bytes arriving afterwards are kept.
     virtual void ClearInput() = 0;
     // 0 = no receive events; 1 = a receive event whenever characters arrived.
     virtual void SetRThreshold(int threshold) = 0;

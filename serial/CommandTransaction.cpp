@@ -36,7 +36,9 @@ bool CommandTransaction::Send(const QString& command, QString& reply,
     active_ = true;
 
     port_->SetRThreshold(0);
-    port_->Input(); // whatever came before the command is not the reply
+    // Whatever came before the command is not the reply, including bytes
+    // still held by the driver (the LF of a CR LF, a late stray character).
+    port_->ClearInput();
     // Commands and replies are plain ASCII: one byte is one character.
     port_->Output((command + kCR).toLatin1());
 

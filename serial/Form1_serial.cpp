@@ -54,7 +54,7 @@ void Form1::OpenCommPort()
     }
 
     // 4. The rest is a number by the program's reading rule.
-    const double number = ReadNumber(QStringView(name).mid(3));
+    const double number = ReadComNumber(QStringView(name).mid(3));
 
     // 5. Range check (absent when the profile has none).
     if (Profile().maxComNumber > 0 && number > Profile().maxComNumber) {

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QTimer>
 
@@ -190,7 +191,13 @@ void QtCommPort::ClearInput()
 {
     if (!port_->isOpen())
         return;
-    port_->clear(QSerialPort::Input);
+    // clear() empties Qt's buffer and the driver's input queue. Where the
+    // driver refuses the flush, what it holds is pulled in and dropped, so
+    // bytes that arrived while no events ran are gone either way.
+    if (!port_->clear(QSerialPort::Input)) {
+        const QSignalBlocker quiet(port_); // no arrival events for discarded bytes
+        port_->waitForReadyRead(0);
+    }
     port_->readAll();
 }
 

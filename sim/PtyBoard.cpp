@@ -403,11 +403,22 @@ void PtyBoard::readInput(Clock::time_point now)
         m_streamStart = now;
     }
     if (!reply.isEmpty()) {
-        Chunk c;
-        c.data = reply;
-        c.notBefore = now + std::chrono::milliseconds(std::max(0, m_board.faults().lateMs));
-        m_queuedBytes += reply.size();
-        m_out.push_back(std::move(c));
+        const Faults &f = m_board.faults();
+        // The LF and the stray byte leave in writes of their own after the
+        // reply (tailGapMs later), so the host may see the CR before them.
+        int gapMs = 0;
+        for (const QByteArray &piece : {reply, QByteArray(f.crLf && reply.endsWith('\r') ? "\n" : ""),
+                                        QByteArray(f.lateByte ? "#" : "")}) {
+            if (piece.isEmpty())
+                continue;
+            Chunk c;
+            c.data = piece;
+            c.notBefore = now + std::chrono::milliseconds(std::max(0, f.lateMs));
+            c.gapMs = gapMs;
+            gapMs = std::max(0, f.tailGapMs);
+            m_queuedBytes += piece.size();
+            m_out.push_back(std::move(c));
+        }
     }
     m_changed.notify_all();
 }
@@ -491,6 +502,9 @@ int PtyBoard::writeOutput(Clock::time_point now, bool *needWritable)
             if (c.record)
                 ++m_recordsWritten;
             m_out.pop_front();
+            if (!m_out.empty() && m_out.front().gapMs > 0)
+                m_out.front().notBefore = std::max(m_out.front().notBefore,
+                                                   now + std::chrono::milliseconds(m_out.front().gapMs));
         }
     }
     return -1;

@@ -88,6 +88,7 @@ private:
         int offset = 0;
         Clock::time_point notBefore;
         bool record = false;
+        int gapMs = 0;            // written no sooner than this long after the chunk before
     };
 
     void run();

@@ -27,8 +27,9 @@ bool parseModel(const QString &text, Model *model);
 const char *modelName(Model model);
 
 // Fault switches. Every field's default is a healthy board. The reply faults
-// below act inside the model; lateMs, split and the hang-up switches are
-// carried out by the pty front end (PtyBoard), which reads the same struct.
+// below act inside the model; crLf, lateByte, lateMs, split and the hang-up
+// switches are carried out by the pty front end (PtyBoard), which reads the
+// same struct.
 struct Faults {
     bool silent = false;        // never answer a command and never stream
     bool bareCr = false;        // every reply is a lone "\r"
@@ -40,6 +41,9 @@ struct Faults {
     int cutAfterRecords = -1;   // >= 0: a stream stops halfway through record N+1
     // Front-end faults:
     int lateMs = 0;             // > 0: replies leave this many ms after the command
+    bool crLf = false;          // every reply's "\r" is followed by "\n", written separately
+    bool lateByte = false;      // every reply is followed by one stray '#', written separately
+    int tailGapMs = 0;          // ... this many ms after the reply's last byte
     bool split = false;         // send everything one byte at a time ...
     int splitGapMs = 2;         // ... with this gap between bytes
     int hangupAfterRecords = -1;  // >= 0: close the pty once a stream has sent N records

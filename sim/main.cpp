@@ -71,6 +71,9 @@ int main(int argc, char **argv)
         {QStringLiteral("late"), QStringLiteral("Fault: send every reply this many ms after its command."), QStringLiteral("ms")},
         {QStringLiteral("bare-cr"), QStringLiteral("Fault: every reply is a lone carriage return.")},
         {QStringLiteral("no-cr"), QStringLiteral("Fault: replies lack their ending carriage return.")},
+        {QStringLiteral("crlf"), QStringLiteral("Fault: a line feed follows each reply's carriage return, in a write of its own.")},
+        {QStringLiteral("late-byte"), QStringLiteral("Fault: one stray byte '#' follows each reply, in a write of its own.")},
+        {QStringLiteral("tail-gap"), QStringLiteral("Time between a reply and the bytes --crlf and --late-byte add after it, ms (default 0)."), QStringLiteral("ms")},
         {QStringLiteral("garbage"), QStringLiteral("Fault: replies are random bytes ended by a carriage return.")},
         {QStringLiteral("garbage-records"), QStringLiteral("Fault: stream records carry random characters in their sample fields.")},
         {QStringLiteral("split"), QStringLiteral("Fault: send everything one byte at a time.")},
@@ -111,6 +114,7 @@ int main(int argc, char **argv)
         && intOption(p, QStringLiteral("rate"), 0, rateCodeCount(o.model) - 1, &o.state.rateCode, &error)
         && intOption(p, QStringLiteral("late"), 0, 60000, &f.lateMs, &error)
         && intOption(p, QStringLiteral("split-gap"), 0, 10000, &f.splitGapMs, &error)
+        && intOption(p, QStringLiteral("tail-gap"), 0, 10000, &f.tailGapMs, &error)
         && intOption(p, QStringLiteral("cut-after"), 0, 65535, &f.cutAfterRecords, &error)
         && intOption(p, QStringLiteral("hangup-after-records"), 0, 1 << 30, &f.hangupAfterRecords, &error)
         && intOption(p, QStringLiteral("hangup-after-commands"), 0, 1 << 30, &f.hangupAfterCommands, &error);
@@ -119,6 +123,8 @@ int main(int argc, char **argv)
     f.silent = p.isSet(QStringLiteral("silent"));
     f.bareCr = p.isSet(QStringLiteral("bare-cr"));
     f.noCr = p.isSet(QStringLiteral("no-cr"));
+    f.crLf = p.isSet(QStringLiteral("crlf"));
+    f.lateByte = p.isSet(QStringLiteral("late-byte"));
     f.garbage = p.isSet(QStringLiteral("garbage"));
     f.garbageRecords = p.isSet(QStringLiteral("garbage-records"));
     f.split = p.isSet(QStringLiteral("split"));

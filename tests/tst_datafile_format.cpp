@@ -20,13 +20,17 @@ private slots:
 void TestDataFileFormat::millivoltCell()
 {
     // A text that reads wholly as one number gets three decimals (halves away
-    // from zero); anything else is written as it is.
+    // from zero, "-0.000" for a negative one that rounds to zero); anything
+    // else is written as it is.
     const char* cases[][2] = {
-        {"  -0.1234", "-0.123"}, {"+001.2345", "1.235"}, {"-12.3455", "-12.346"}, {"-0.0004", "0.000"},
+        {"  -0.1234", "-0.123"}, {"+001.2345", "1.235"}, {"-12.3455", "-12.346"}, {"-0.0004", "-0.000"},
         {"123456", "123456.000"}, {"0A1B2C", "0A1B2C"}, {"", ""}, {"   ", "   "}, {"1.5E-1", "0.150"},
         {"2d2", "200.000"}, {".5", "0.500"}, {"7.", "7.000"}, {"\t5\n", "5.000"}, {"1e", "1e"}, {".", "."},
         {"-", "-"}, {"1.2.3", "1.2.3"}, {"12 34", "12 34"}, {"- 1", "- 1"}, {"1e999", "1e999"}, {"NG", "NG"},
-        {"999.9995", "1000.000"}, {"-0.0005", "-0.001"}, {"-0.00049999", "0.000"}};
+        {"999.9995", "1000.000"}, {"-0.0005", "-0.001"}, {"-0.00049999", "-0.000"}, {"-0.000", "0.000"},
+        // rounded once, from the digits written (not from a 15-digit rendering)
+        {"0.12349999999999999", "0.123"}, {"1.2349999999999999E-1", "0.123"}, {"-1E-400", "-0.000"},
+        {"12345678901234567.8905", "12345678901234567.891"}, {"-00.5e-3", "-0.001"}, {"0E99999", "0.000"}};
     for (const auto& c : cases)
         QCOMPARE(MillivoltCellText(QString::fromLatin1(c[0])), QString::fromLatin1(c[1]));
     QCOMPARE(MillivoltCellText(QStringLiteral("１２")), QStringLiteral("１２"));
@@ -59,7 +63,7 @@ void TestDataFileFormat::slicedEncodingMatchesWholeText()
     const int rows = 5000; // several slices
     for (int i = 0; i < rows; ++i) {
         block.SetCh0(i, QStringLiteral("%1.%2").arg(i - 2500).arg(i % 10000, 4, 10, QChar(u'0')));
-        block.SetCh1(i, i % 7 == 0 ? QString::fromLatin1("\xa5x,\r") : QStringLiteral("1e%1").arg(i % 5));
+        block.SetCh1(i, i % 7 == 0 ? QString::fromLatin1("\x7fx,\r") : QStringLiteral("1e%1").arg(i % 5));
     }
     block.SetCh0(4000, QStringLiteral("a very long text that does not fit a slot \u301C"));
     DataFileContent c;
@@ -80,6 +84,11 @@ void TestDataFileFormat::slicedEncodingMatchesWholeText()
             QCOMPARE(streamed, whole);
             QCOMPARE(whole.count("\r\n"), rows + 8);
         }
+    // Rows are the bytes received: 0xB5 0xFF come back as such, not through Shift-JIS.
+    block.SetCh0(0, QString::fromLatin1("\xb5\xff"));
+    c.rowCount = 1;
+    QByteArray one;
+    QVERIFY(EncodeDataFile(c, one) && one.endsWith("\r\n\xb5\xff,?x??\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestDataFileFormat)

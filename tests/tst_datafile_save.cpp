@@ -156,6 +156,18 @@ void TestDataFileSave::saveButton()
     const QString own = QCoreApplication::applicationDirPath();
     QCOMPARE(first.initialFolder, QFileInfo(own).isWritable() ? own : QDir::homePath());
     QCOMPARE(win.dialogs.requests.at(2).fileName, file);
+
+    // The real dialog starts in the initial folder whatever folder the last
+    // name was in, offers that name, and lists the filter by its name alone.
+    QStringList seen;
+    QTimer::singleShot(0, [&] {
+        auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        seen << d->directory().path() << d->findChild<QComboBox*>("fileTypeCombo")->currentText()
+             << d->findChild<QLineEdit*>("fileNameEdit")->text();
+        d->reject();
+    });
+    WidgetDialogs().GetSaveFileName(nullptr, {"データファイル", "(CSVファイル) ", "*.csv", dir_->path(), "/tmp/last.csv"});
+    QCOMPARE(seen, (QStringList{dir_->path(), "(CSVファイル) ", "last.csv"}));
 }
 
 void TestDataFileSave::byteExact_data()

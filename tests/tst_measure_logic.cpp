@@ -48,7 +48,7 @@ void TstMeasureLogic::decode()
         {"FFFFFF", true, 16777215}, {"ffffff", true, 16777215}, {"12 3\t45", true, 0x12345},
         {"12G456", true, 0x12}, {"\r\n", true, 0}, {"-0012.345", false, -12.345},
         {"      1.5", false, 1.5}, {"-00 12.5", false, -12.5}, {"1.5e3", false, 1500},
-        {"12.5x9", false, 12.5}, {"", false, 0}, {"-.5", false, -0.5}, {"0A1B2C", false, 0}};
+        {"12.5x9", false, 12.5}, {"", false, 0}, {"-.5", false, -0.5}, {"0A1B2C", false, 0}, {"&H10", false, 0}};
     SampleBlock b;
     for (const auto& c : cases) {
         const QString text = QString::fromLatin1(c.text);
@@ -81,7 +81,10 @@ void TstMeasureLogic::peakToPeak()
         {0, false, 1, 0, 0, "[mV pp] CH0=0.0000"}, {1, false, 2, 0, 0.12345, "[mV pp] CH1=0.1235"},
         {0, false, 3, 0.0004, 0, "[mV pp] CH0=0.00040"}, {0, false, -1, 0.5, 0, "[mV pp] CH0=0.5000"},
         // halves away from zero
-        {0, false, 0, 0.0125, 0, "[mV pp] CH0=0.013"}, {0, false, 0, 2.0005, 0, "[mV pp] CH0=2.001"}};
+        {0, false, 0, 0.0125, 0, "[mV pp] CH0=0.013"}, {0, false, 0, 2.0005, 0, "[mV pp] CH0=2.001"},
+        // a negative span that rounds to zero keeps its sign
+        {2, false, 0, -0.0004, -0.00004, "[mV pp] CH0=-0.000, CH1=-0.000"}, {0, false, 1, -0.00004, 0, "[mV pp] CH0=-0.0000"},
+        {1, false, 4, 0, -0.000004, "[mV pp] CH1=-0.00000"}};
     for (const auto& c : cases) {
         const double base = c.hex ? 8388600.0 : -1.0;
         QCOMPARE(PeakToPeakText(c.mode, c.hex, c.gain, base + c.pp0, base, 100 + c.pp1, 100.0),
@@ -124,6 +127,7 @@ void TstMeasureLogic::graph_data()
     QTest::newRow("hex 100..110") << true << 0 << hexCodes({100, 110}) << no << QStringList{"113", "105", "97"};
     QTest::newRow("mV two channels") << false << 0 << mv0 << mv1 << QStringList{"0.050", "0.010", "-0.030"};
     QTest::newRow("mV at gain 64") << false << 4 << mv0 << mv1 << QStringList{"0.05000", "0.01000", "-0.03000"};
+    QTest::newRow("mV around 0") << false << 0 << QStringList{"-0.0002", "+0.0001"} << no << QStringList{"0.000", "-0.000", "-0.000"};
     QTest::newRow("mV flat: half height") << false << 2 << QStringList(4, "+0001.500") << no << QStringList{"1.5000", "1.5000", "1.5000"};
     QTest::newRow("one sample: labels only") << true << 0 << hexCodes({0x100}) << no << QStringList{"258", "256", "254"};
 }

@@ -89,7 +89,7 @@ void TstMeasureWindow::startCommand()
     const struct { bool hex; int channel; const char* count; QByteArray command; } cases[] = {
         {true, 0, "100", "A00064"}, {false, 2, "1000", "M203E8"}, {true, 1, "65535", "A1FFFF"},
         {true, 0, "12.5", "A0000C"}, {true, 0, "13.5", "A0000E"}, {true, 0, " 1 0\t0", "A00064"},
-        {true, 0, "abc", "A00000"}};
+        {true, 0, "abc", "A00000"}, {true, 0, "&H64", "A00000"}}; // only the COM number reads "&H"
     for (const auto& c : cases)
         for (const BuildProfile* p : {&kVexloDemoProfile, &kTamrixProfile}) {
             auto b = Started(*p, c.hex, c.channel, c.count, [](BoardBench& b) { b.w->Status->setText("old"); });

@@ -56,6 +56,7 @@ private slots:
         row(demo, "COM4.5", 4);
         row(demo, "COM5.5", 6);
         row(demo, "COM16", 16);
+        row(demo, "COM&HC", 12); // "&H" and "&O" are read in the COM number only
         row(demo, "COM16.5", 0, "COM番号は1から16です");
         row(demo, "PORT4", 0, "COM 設定エラー");
         row(demo, "COM", 0, "Setting Error");

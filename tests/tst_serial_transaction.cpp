@@ -31,7 +31,7 @@ class TestSerialTransaction : public QObject {
 private slots:
     void outcomes_data()
     {
-        QTest::addColumn<QByteArray>("before"); // already waiting in the port
+        QTest::addColumn<QByteArray>("before"); // waiting in the port, and again in the driver
         QTest::addColumn<QList<QByteArray>>("chunks");
         QTest::addColumn<QList<int>>("delays"); // ms after the command, per chunk
         QTest::addColumn<bool>("ok");
@@ -49,6 +49,7 @@ private slots:
         QTest::newRow("cut, ended late") << no << B{"par", "tial\r"} << D{0, 150} << false << "";
         QTest::newRow("high bytes") << no << B{"\xb5\xff\r"} << D{} << true << "\u00b5\u00ff";
         QTest::newRow("stream tail waiting") << QByteArray("0123456,0123456,") << B{"OK\r"} << D{} << true << "OK";
+        QTest::newRow("LF of the last reply") << QByteArray("\n") << B{"OK\r"} << D{} << true << "OK";
     }
 
     void outcomes()
@@ -61,6 +62,7 @@ private slots:
         FakeBench b;
         // The board's side: every command is answered with the chunks.
         b.port->Feed(before, false);
+        b.port->Feed(before); // reached the driver, not yet the program
         b.port->onWrite = [&](const QByteArray&) {
             for (int i = 0; i < chunks.size(); ++i)
                 QTimer::singleShot(i < delays.size() ? delays[i] : 0, &b.w,

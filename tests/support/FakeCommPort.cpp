@@ -14,10 +14,13 @@ bool FakeCommPort::Output(const QByteArray& data)
 
 void FakeCommPort::Feed(const QByteArray& bytes, bool queued)
 {
-    auto deliver = [this, bytes] {
-        if (!open_)
+    if (!open_)
+        return;
+    driver_.append(bytes);
+    auto deliver = [this] {
+        if (!open_ || driver_.isEmpty())
             return;
-        input_.append(bytes);
+        input_.append(std::exchange(driver_, QByteArray()));
         emit BytesArrived();
         if (rthreshold_ > 0)
             emit OnComm(ComEvReceive);

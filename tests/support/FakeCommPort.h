@@ -1,7 +1,9 @@
 #pragma once
 // In-process stand-in for the serial port, for unit tests only. It records
 // what the window writes and lets a test inject received bytes, immediately
-// or from a reply script run on every write.
+// or from a reply script run on every write. As with QSerialPort, queued
+// bytes first reach the driver and reach the program only when the event
+// loop runs; Input() reads only what the program has, ClearInput() drops both.
 
 #include <QByteArray>
 #include <QList>
@@ -18,12 +20,12 @@ public:
     // --- CommPort -----------------------------------------------------------
     bool PortOpen() const override { return open_; }
     bool Open() override { return !open_ && !failOpen && (++openCount, open_ = true); }
-    void Close() override { open_ = false; }
+    void Close() override { open_ = false; driver_.clear(); }
     bool SetCommPort(int number) override { return number >= 1 && (number_ = number, true); }
     int CommPortNumber() const override { return number_; }
     bool SetSettings(const QString& settings) override { settings_ = settings; return true; }
     QString Settings() const override { return settings_; }
-    void ClearInput() override { input_.clear(); }
+    void ClearInput() override { input_.clear(); driver_.clear(); }
     void SetRThreshold(int t) override { rthreshold_ = t; }
     int RThreshold() const override { return rthreshold_; }
     void SetSThreshold(int) override {}
@@ -32,9 +34,10 @@ public:
     bool Output(const QByteArray& data) override;
 
     // --- Test control ------------------------------------------------------
-    // Appends bytes to the receive buffer and raises the events a real port
-    // would (BytesArrived always, OnComm while the threshold is above 0).
-    // With `queued` the bytes arrive from the event loop, as from a device.
+    // Bytes arrive: they reach the program's buffer and raise the events a
+    // real port would (BytesArrived always, OnComm while the threshold is
+    // above 0). With `queued` they wait in the driver until the event loop
+    // runs, together with any others that reached the driver meanwhile.
     void Feed(const QByteArray& bytes, bool queued = true);
     // Called with each write; may Feed() a reply.
     std::function<void(const QByteArray&)> onWrite;
@@ -49,4 +52,5 @@ private:
     QString settings_ = QStringLiteral("9600,N,8,1");
     int rthreshold_ = 0;
     QByteArray input_;
+    QByteArray driver_; // arrived, not yet handed to the program
 };
