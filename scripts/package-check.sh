@@ -8,7 +8,7 @@
 # Usage: scripts/package-check.sh [--no-build]   (--no-build: check the .deb already in build-release/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=build-release
+build="build-release"
 
 if [ "${1:-}" != --no-build ]; then
   scripts/deps.sh package
