@@ -2,7 +2,7 @@
 //
 //   vexlo-demo-tool geometry PROGRAM     control centres, relative to the client area
 //   vexlo-demo-tool screenshot WID FILE  PNG of one X window
-//   vexlo-demo-tool clipboard            the clipboard's text
+//   vexlo-demo-tool clipboard            the clipboard's text (waits for one), then empties it
 //
 // The window lays its controls out at fixed positions, so a window built here
 // (offscreen) has the same geometry as the program's window on the display.
@@ -63,15 +63,24 @@ int screenshot(const QString& wid, const QString& file)
 
 int clipboard()
 {
-    // The selection owner answers through the event loop; give it a moment.
+    // The copy may still be on its way (the program reads the keys after
+    // this tool started): wait up to 1 s for text to appear. A copy can also
+    // come out empty (the text changed between select-all and copy), hence
+    // the short limit: the caller asks again.
+    QClipboard* board = QGuiApplication::clipboard();
     QString text;
     for (int i = 0; i < 20 && text.isEmpty(); ++i) {
         QCoreApplication::processEvents();
-        text = QGuiApplication::clipboard()->text();
+        text = board->text();
         if (text.isEmpty())
             QThread::msleep(50);
     }
-    QTextStream(stdout) << text << '\n';
+    QTextStream(stdout) << text << Qt::endl;
+    // Leave the clipboard empty (owned by nobody once this tool exits), so
+    // that the next call waits for the next copy instead of reading this one
+    // again.
+    board->setText(QStringLiteral(" "));
+    board->clear();
     return 0;
 }
 

@@ -36,6 +36,7 @@ while [ $# -gt 0 ]; do
 done
 case "$program" in Vexlo_Demo|Vexlo|Tamrix) ;; *) echo "unknown program: $program" >&2; exit 2 ;; esac
 case "$model" in tamrix|selvor) ;; *) echo "unknown model: $model" >&2; exit 2 ;; esac
+[ "$program:$model" = Tamrix:selvor ] && { echo "Tamrix talks to the Tamrix model only: use --model tamrix" >&2; exit 2; }
 
 if [ $build_it -eq 1 ]; then
   if [ $headless -eq 1 ]; then scripts/deps.sh demo; else scripts/deps.sh build; fi
@@ -50,6 +51,13 @@ tool="$build/demo/vexlo-demo-tool"
 # The COM link lives in a temporary config folder: the user's own links stay untouched.
 work=$(mktemp -d)
 export XDG_CONFIG_HOME="$work/config"
+# Outside a desktop session nothing has made the per-user runtime folder;
+# make a private one (mode 0700, as a session manager does) so that Qt has
+# somewhere to put its runtime files and says nothing about it.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -m 0700 "$XDG_RUNTIME_DIR"
+fi
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -60,7 +68,7 @@ trap cleanup EXIT INT TERM
 
 "$sim" --model "$model" --com 4 --print-ready >"$work/sim.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do grep -q '^READY' "$work/sim.log" 2>/dev/null && break; sleep 0.05; done
+for _ in $(seq 200); do grep -q '^READY' "$work/sim.log" 2>/dev/null && break; sleep 0.02; done
 grep -q '^READY' "$work/sim.log" || { echo "the simulator did not start:" >&2; cat "$work/sim.log" >&2; exit 1; }
 echo "Simulated $model board on COM4 ($(sed -n 's/^READY //p' "$work/sim.log"))"
 
@@ -70,73 +78,102 @@ if [ $headless -eq 0 ]; then
 fi
 
 # ---- Headless: Xvfb, real clicks, files in $out --------------------------
+# Every wait below is on something the window or the file system shows (the
+# window mapped, the status line's text, the dialog focused, the file
+# written, the program gone), polled briefly and given up after a time-out.
 mkdir -p "$out"
 rm -f "$out/vexlo-demo.csv" "$out/vexlo-demo.png"
-display=:$(( 90 + RANDOM % 100 ))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and writes its number once it accepts
+# connections (-displayfd): no guessing, no clash with another X server.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.05; done
+for _ in $(seq 500); do [ -s "$work/display" ] && break; sleep 0.02; done
+[ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+DISPLAY=:$(head -n1 "$work/display")
+export DISPLAY
 
 "$exe" >"$work/program.log" 2>&1 &
 prog_pid=$!
 pids+=($prog_pid)
-wid=$(timeout 20 xdotool search --sync --onlyvisible --pid "$prog_pid" 2>/dev/null | head -n1)
-[ -n "$wid" ] || { echo "the window did not appear" >&2; exit 1; }
-sleep 0.5
+wait_window() {  # wait_window SECONDS xdotool-search-arguments...: first visible match
+  local deadline=$((SECONDS + $1)) w; shift
+  while [ $SECONDS -le $deadline ]; do
+    w=$(xdotool search --onlyvisible "$@" 2>/dev/null | head -n1)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
+wid=$(wait_window 20 --pid "$prog_pid") || { echo "the window did not appear:" >&2; cat "$work/program.log" >&2; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$wid")"   # X, Y, WIDTH, HEIGHT
 wx=$X; wy=$Y; ww=$WIDTH; wh=$HEIGHT
 declare -A cx cy
 while read -r name x y; do cx[$name]=$x; cy[$name]=$y; done < <("$tool" geometry "$program")
 
 fail=0
+# The X server handles fake input in the order it is sent, and the program
+# reads it in that order: no pause is needed between a move, a click and the
+# keys that follow. (No --sync on the move either: xdotool waits seconds
+# for a pointer that is already where it is told to go.)
 click() {  # click NAME [count]
-  xdotool mousemove --sync $((wx + cx[$1])) $((wy + cy[$1])) click --repeat "${2:-1}" 1
-  sleep 0.2
+  xdotool mousemove $((wx + cx[$1])) $((wy + cy[$1])) click --repeat "${2:-1}" 1
 }
 status() {  # the text of the status line, copied as an operator would
   click Status
   xdotool key --clearmodifiers ctrl+a ctrl+c
-  sleep 0.2
-  "$tool" clipboard
+  "$tool" clipboard   # waits for the copy, then empties the clipboard for the next one
 }
-step() {  # step "what" EXPECTED-PREFIX
-  local s; s=$(status)
-  printf '  %-26s Status: %s\n' "$1" "$s"
-  case "$s" in "$2"*) ;; *) echo "    expected: $2..." >&2; fail=1 ;; esac
+last=
+wait_status() {  # wait_status PREFIX SECONDS: poll the status line until it starts with PREFIX
+  local deadline=$((SECONDS + $2))
+  while :; do
+    last=$(status)
+    case "$last" in "$1"*) return 0 ;; esac
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.1
+  done
+}
+step() {  # step "what" EXPECTED-PREFIX SECONDS
+  local ok=1
+  wait_status "$2" "$3" || ok=0
+  printf '  %-26s Status: %s\n' "$1" "$last"
+  [ $ok -eq 1 ] || { echo "    expected: $2..." >&2; fail=1; }
 }
 
-tamrix=Option_CM; [ "$program" = Vexlo ] && tamrix=Option3
-[ "$program" = Tamrix ] && tamrix=
+# The model option that matches the simulated board (Tamrix has none).
+case "$program:$model" in
+  Vexlo_Demo:tamrix) option=Option_CM ;;  Vexlo_Demo:selvor) option=Option_RS ;;
+  Vexlo:tamrix) option=Option3 ;;         Vexlo:selvor) option=Option4 ;;
+  Tamrix:*) option= ;;
+esac
 echo "Working the window on $DISPLAY:"
-[ -n "$tamrix" ] && click "$tamrix"
+[ -n "$option" ] && click "$option"
 click Button1
-sleep 1
-step "接続確認" "$( [ "$program" = Tamrix ] && echo Tamrix || echo Vexlo ) : BUF"
+step "接続確認" "$( [ "$program" = Tamrix ] && echo Tamrix || echo Vexlo ) : BUF" 10
+# Without a connection nothing further can work: stop here.
+[ $fail -eq 0 ] || { echo "Demo FAILED." >&2; exit 1; }
 click Option2                                   # mVデータ
 click Combo2; xdotool key Down Down             # CH0 + CH1
-click Combo1; for _ in $(seq 10); do xdotool key Down; done   # fastest data rate
+click Combo1; for _ in $(seq 10); do xdotool key Down; done   # fastest data rate (the list's last)
 click Text1; xdotool key ctrl+a; xdotool type 1000
 click SendB2
-for _ in $(seq 120); do
-  s=$(status); case "$s" in 測定終了*) break ;; esac; sleep 0.5
-done
-step "測定開始 (1000 x 2ch mV)" "測定終了... [mV pp] CH0="
+step "測定開始 (1000 x 2ch mV)" "測定終了... [mV pp] CH0=" 60
 "$tool" screenshot "$wid" "$out/vexlo-demo.png" || { echo "screenshot failed" >&2; fail=1; }
 
 click Command1                                   # データ保存
-dlg=$(timeout 10 xdotool search --sync --onlyvisible --name 'データファイル' | head -n1)
-if [ -n "$dlg" ]; then
-  sleep 0.5
+if dlg=$(wait_window 10 --name 'データファイル'); then
+  # Type only once the dialog holds the keyboard focus.
+  for _ in $(seq 100); do [ "$(xdotool getwindowfocus 2>/dev/null)" = "$dlg" ] && break; sleep 0.05; done
   xdotool key --window "$dlg" ctrl+a
   xdotool type --delay 5 "$out/vexlo-demo.csv"
   xdotool key Return
-  for _ in $(seq 50); do [ -s "$out/vexlo-demo.csv" ] && break; sleep 0.1; done
+  for _ in $(seq 200); do [ -s "$out/vexlo-demo.csv" ] && break; sleep 0.05; done
 else
   echo "the save dialog did not appear" >&2; fail=1
 fi
 click QuitB
-sleep 0.5
+for _ in $(seq 100); do kill -0 "$prog_pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$prog_pid" 2>/dev/null && { echo "the program did not quit" >&2; fail=1; }
 
 if [ -s "$out/vexlo-demo.csv" ]; then
   rows=$(( $(tr -cd '\n' <"$out/vexlo-demo.csv" | wc -c) - 8 ))
@@ -147,5 +184,9 @@ else
   echo "  no data file was written" >&2; fail=1
 fi
 [ -s "$out/vexlo-demo.png" ] && echo "  screenshot: $out/vexlo-demo.png (${ww}x${wh})"
+# Anything the program printed (toolkit warnings included) is shown.
+if [ -s "$work/program.log" ]; then
+  echo "  the program printed:"; sed 's/^/    /' "$work/program.log"
+fi
 [ $fail -eq 0 ] && echo "Demo finished: every step showed what it should." || echo "Demo FAILED." >&2
 exit $fail

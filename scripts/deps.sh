@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only when some are missing.
-# Usage: scripts/deps.sh [build|demo|fuzz|all]   (default: build)
+# Usage: scripts/deps.sh [build|demo|fuzz|package|all]   (default: build)
 set -euo pipefail
 
 want=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libkissfft-dev libgl-dev fonts-noto-cjk)
 case "${1:-build}" in
   demo) want+=(xvfb xauth xdotool) ;;
   fuzz) want+=(clang libclang-rt-14-dev) ;;
-  all) want+=(xvfb xauth xdotool clang libclang-rt-14-dev) ;;
+  package) want+=(lintian desktop-file-utils help2man appstream dpkg-dev fakeroot file) ;;
+  all) want+=(xvfb xauth xdotool clang libclang-rt-14-dev)
+       want+=(lintian desktop-file-utils help2man appstream dpkg-dev fakeroot file) ;;
 esac
 
 missing=()

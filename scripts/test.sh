@@ -5,7 +5,9 @@
 #   2. a short run of every fuzz target (clang, AddressSanitizer and
 #      UndefinedBehaviorSanitizer: the "asan" preset);
 #   3. the suite again from that sanitized build (less the demo, which step 1
-#      ran).
+#      ran);
+#   4. the Debian package from the release preset, checked by lintian,
+#      appstreamcli and desktop-file-validate (scripts/package-check.sh).
 # With --quick only step 1 runs. Other arguments go to the first ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,3 +24,5 @@ echo "== Fuzz targets, short run"
 scripts/fuzz.sh --smoke
 echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/test-asan.sh -E demo_headless
+echo "== The Debian package: lintian, AppStream, desktop entries"
+scripts/package-check.sh
