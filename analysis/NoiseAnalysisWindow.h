@@ -11,7 +11,7 @@
 
 #include "analysis/Histogram.h"
 #include "analysis/NoiseStats.h"
-#include "analysis/Spectrum.h"
+#include "analysis/NoiseDensity.h"
 
 class Form1;
 class SampleBlock;

@@ -9,7 +9,7 @@
 
 #include "analysis/Histogram.h"
 #include "analysis/NoiseStats.h"
-#include "analysis/Spectrum.h"
+#include "analysis/NoiseDensity.h"
 
 using Values = std::vector<double>;
 
