@@ -59,8 +59,14 @@ DataFileContent headerContent(const BoardInfo& info, int rateEntries, int channe
     return c;
 }
 
-// --gain / --rate before a measurement, each verified by reading it back.
-int applySettings(BoardSession& s, const CliOptions& o)
+bool refused(const QString& buffer)
+{
+    return buffer.startsWith(QLatin1String("NG"));
+}
+
+} // namespace
+
+int ApplySettings(BoardSession& s, const CliOptions& o, bool report)
 {
     if (o.rateCode) {
         if (*o.rateCode >= s.RateEntries()) {
@@ -69,19 +75,17 @@ int applySettings(BoardSession& s, const CliOptions& o)
         }
         if (const int rc = s.SetRate(*o.rateCode, true))
             return rc;
+        if (report)
+            PrintLine(QStringLiteral("rate: ") + RateListEntries(s.RateEntries()).value(*o.rateCode));
     }
-    if (o.gainCode)
+    if (o.gainCode) {
         if (const int rc = s.SetGain(*o.gainCode, true))
             return rc;
+        if (report)
+            PrintLine(QStringLiteral("gain: ") + GainListEntries().value(*o.gainCode));
+    }
     return kExitOk;
 }
-
-bool refused(const QString& buffer)
-{
-    return buffer.startsWith(QLatin1String("NG"));
-}
-
-} // namespace
 
 int RunAcquire(const CliOptions& o, SignalWatch* watch)
 {
@@ -89,7 +93,7 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
     BoardSession s(o, watch);
     if (const int rc = s.Connect())
         return rc;
-    if (const int rc = applySettings(s, o))
+    if (const int rc = ApplySettings(s, o, false))
         return rc;
     if (const int rc = s.Start(o.hex, o.channel, count))
         return rc;
@@ -270,7 +274,7 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
     BoardSession s(o, watch);
     if (const int rc = s.Connect())
         return rc;
-    if (const int rc = applySettings(s, o))
+    if (const int rc = ApplySettings(s, o, false))
         return rc;
 
     LogFile file;

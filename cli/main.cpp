@@ -358,22 +358,9 @@ int runSet(const CliOptions& o, SignalWatch* watch)
     BoardSession s(o, watch);
     if (const int rc = s.Connect())
         return rc;
-    if (o.rateCode) {
-        if (*o.rateCode >= s.RateEntries()) {
-            Complain(QStringLiteral("データレート設定できませんでした"));
-            return kExitUsage;
-        }
-        if (const int rc = s.SetRate(*o.rateCode, true))
-            return rc;
-        PrintLine(QStringLiteral("rate: ") + RateListEntries(s.RateEntries()).value(*o.rateCode));
-    }
-    if (o.gainCode) {
-        if (const int rc = s.SetGain(*o.gainCode, true))
-            return rc;
-        PrintLine(QStringLiteral("gain: ") + GainListEntries().value(*o.gainCode));
-    }
+    const int rc = ApplySettings(s, o, true);
     std::fflush(stdout);
-    return kExitOk;
+    return rc;
 }
 
 } // namespace
