@@ -63,6 +63,15 @@ void PictureBox::Cls()
     emit cleared();
 }
 
+// A layer that filters this surface's events must stop before the QWidget
+// part of the surface goes: its destructor still sends events (hide, leave),
+// and by then this object is no longer a PictureBox.
+PictureBox::~PictureBox()
+{
+    if (auto* filter = dynamic_cast<QObject*>(layer_))
+        removeEventFilter(filter);
+}
+
 void PictureBox::SetLayer(PictureLayer* layer)
 {
     layer_ = layer;

@@ -45,6 +45,7 @@ public:
     static constexpr int kDesignHeight = 3435;  // twips
 
     explicit PictureBox(QWidget* parent = nullptr);
+    ~PictureBox() override;
 
     // Clears the surface.
     void Cls();
