@@ -5,42 +5,11 @@
 #include <QtTest>
 
 #include <QtWidgets>
-#include <random>
 
 #include "analysis/NoiseAnalysisWindow.h"
-#include "app/VbComboBox.h"
 #include "support/BoardBench.h"
 
 namespace {
-
-// A connected window (Gain=1, 100sps) that starts a measurement of `count`
-// samples on channel entry `channel` (2 = both) in hex or millivolts.
-std::unique_ptr<BoardBench> Start(bool hex, int channel, int count)
-{
-    auto b = std::make_unique<BoardBench>(kVexloDemoProfile, true);
-    b->replies["G?"] = "G0\r";
-    b->replies["F5"] = b->replies["G0"] = "OK\r";
-    b->w->Button1_Click();
-    (hex ? b->w->Option1 : b->w->Option2)->setChecked(true);
-    b->w->Combo2->SetListIndex(channel);
-    b->w->Text1->setText(QString::number(count));
-    b->w->SendB2_Click();
-    return b;
-}
-
-// `n` records in the board's shape, random values around mid-scale / 0 mV.
-QByteArray Records(bool hex, int channel, int n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    QByteArray s;
-    for (int i = 0; i < n; ++i) {
-        for (int f = 0; f < (channel == 2 ? 2 : 1); ++f)
-            s += hex ? QByteArray::number(8388000 + int(rng() % 500), 16).toUpper()
-                     : QString::asprintf("%+09.3f", (int(rng() % 4001) - 2000) / 1000.0).toLatin1();
-        s += '\r';
-    }
-    return s;
-}
 
 bool Clean(const QString& text)
 {
@@ -100,12 +69,12 @@ void TstAnalysisWindow::follows()
     QFETCH(int, count);
     QFETCH(int, received);
 
-    auto b = Start(hex, channel, count);
+    auto b = StartedBench(kVexloDemoProfile, hex, channel, QString::number(count));
     b->w->ShowNoiseAnalysis();
     NoiseAnalysisWindow* a = b->w->NoiseAnalysis();
     QVERIFY(a->Summary->text().startsWith(QStringLiteral("測定中です")));
 
-    b->port->Feed(Records(hex, channel, received, unsigned(count + received)));
+    b->port->Feed(BoardRecords(hex, channel, received, unsigned(count + received)));
     if (received < count) {
         QTRY_COMPARE(b->w->RecvCount, received);
         b->w->SendB2_Click();  // stop
@@ -137,7 +106,7 @@ void TstAnalysisWindow::follows()
     // A second block replaces the first.
     b->w->Text1->setText(QStringLiteral("20"));
     b->w->SendB2_Click();
-    b->port->Feed(Records(hex, channel, 20, 7));
+    b->port->Feed(BoardRecords(hex, channel, 20, 7));
     QTRY_COMPARE(a->Channels().front().stats.count, 20);
     QVERIFY(a->SpectrumReady());  // the spectrum tab is showing: computed at once
     QCOMPARE(a->StatsText().count(u'\n'), int(names.size()) + 1);

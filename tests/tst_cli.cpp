@@ -75,6 +75,8 @@ void TstCli::sameFileAsWindow_data()
     QTest::newRow("mV both, to stdout") << false << 2 << 500 << 4 << true;
 }
 
+// Catches a tool whose file differs from the window's by a byte (header,
+// cells, line ends, stdout), and --stats figures other than the window's.
 void TstCli::sameFileAsWindow()
 {
     QFETCH(bool, hex);
@@ -84,7 +86,8 @@ void TstCli::sameFileAsWindow()
     QFETCH(bool, toStdout);
     const PtyOptions board{Model::Tamrix, 4, RateMode::Flood, 7, {true, 4, gain, 10}, {}};
     QTemporaryDir dir;
-    QByteArray window, tool;
+    QByteArray window, tool, stats;
+    QString status;
     {
         SimFixture sim;
         QVERIFY2(sim.start(board), qPrintable(sim.error));
@@ -97,6 +100,7 @@ void TstCli::sameFileAsWindow()
         w.Text1->setText(QString::number(count));
         w.SendB2_Click();
         QTRY_VERIFY_WITH_TIMEOUT(!w.Measuring, 20000);
+        status = w.Status->text();
         QVERIFY(w.SaveDataFile(dir.filePath("w.csv")));
         QFile f(dir.filePath("w.csv"));
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -107,8 +111,9 @@ void TstCli::sameFileAsWindow()
         QVERIFY2(sim.start(board), qPrintable(sim.error));
         const QString out = toStdout ? QStringLiteral("-") : dir.filePath("c.csv");
         const Run r = cli({"acquire", "--com", "4", "--channel", mode == 2 ? "both" : QString::number(mode),
-                           "--format", hex ? "hex" : "mv", "--count", QString::number(count), "-o", out});
+                           "--format", hex ? "hex" : "mv", "--count", QString::number(count), "-o", out, "--stats"});
         QVERIFY2(r.exit == 0, r.err.constData());
+        stats = toStdout ? r.err : r.out;
         if (toStdout) {
             tool = r.out;
         } else {
@@ -122,8 +127,21 @@ void TstCli::sameFileAsWindow()
     a.removeAt(1);
     b.removeAt(1);
     QCOMPARE(b, a);
+    // --stats (on standard error when the data goes to standard output): the
+    // window's peak-to-peak line, then the noise table's header of
+    // tab-separated columns (9 for codes, 7 for millivolts) and one row per channel.
+    const QStringList s = QString::fromUtf8(stats).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList names = mode == 2 ? QStringList{"CH0", "CH1"} : QStringList{mode ? "CH1" : "CH0"};
+    QCOMPARE(s.size(), 2 + names.size());
+    QCOMPARE(QStringLiteral("測定終了... ") + s[0], status);
+    QVERIFY2(s[1].startsWith(QStringLiteral("CH\tデータ個数\t")), qPrintable(s[1]));
+    for (int i = 1; i < s.size(); ++i)
+        QVERIFY2(s[i].count(u'\t') == (hex ? 8 : 6) && (i == 1 || s[i].startsWith(names[i - 2] + u'\t' + QString::number(count) + u'\t')),
+                 qPrintable(s[i]));
 }
 
+// Catches info reading the wrong reply or naming a code wrongly (text and
+// JSON), and set not reaching the board.
 void TstCli::infoAndSet()
 {
     SimFixture sim;
@@ -138,11 +156,9 @@ void TstCli::infoAndSet()
     r = cli({"info", "--json", "--com", "COM4"});
     QCOMPARE(r.exit, 0);
     const QJsonObject j = QJsonDocument::fromJson(r.out).object();
-    QCOMPARE(j.value("gain").toString(), QStringLiteral("Gain=32"));
-    QCOMPARE(j.value("gainCode").toInt(), 3);
-    QCOMPARE(j.value("rate").toString(), QStringLiteral("1200sps"));
-    QCOMPARE(j.value("filter").toString(), QStringLiteral("BUF ON / Sinc4"));
-    QCOMPARE(j.value("settings").toString(), QStringLiteral("115200,N,8,1"));
+    QCOMPARE((QStringList{j.value("gain").toString(), QString::number(j.value("gainCode").toInt()), j.value("rate").toString(),
+                          j.value("filter").toString(), j.value("settings").toString()}),
+             (QStringList{"Gain=32", "3", "1200sps", "BUF ON / Sinc4", "115200,N,8,1"}));
 
     sim.board->clearLog();
     r = cli({"set", "--com", "4", "--gain", "Gain=8", "--rate", "10sps"});
@@ -152,6 +168,8 @@ void TstCli::infoAndSet()
     QVERIFY(sim.board->commands().contains("F1") && sim.board->commands().contains("G1"));
 }
 
+// Catches a log that stops at the block's 65535 rows, a count line that
+// disagrees with the rows, and SIGINT that leaves the board streaming.
 void TstCli::logPastOneBlockUntilSigint()
 {
     SimFixture sim;
@@ -199,6 +217,8 @@ void TstCli::faults_data()
     QTest::newRow("SIGINT mid-block") << "sigint" << block << 130 << "測定停止しました" << 0;
 }
 
+// Catches a fault ending with the wrong exit code or message, a file left
+// where none belongs, and received rows lost or miscounted.
 void TstCli::faults()
 {
     QFETCH(QString, fault);

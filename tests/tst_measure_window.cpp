@@ -4,36 +4,13 @@
 #include <QtTest>
 
 #include <QtWidgets>
-#include <functional>
-#include <random>
 
-#include "app/VbComboBox.h"
 #include "measure/PictureBox.h"
 #include "support/BoardBench.h"
 
 namespace {
 
 const QString kStop = QStringLiteral("測定停止");
-
-// A window after a good connection check (Gain=1, 100sps) whose board accepts
-// the rate and gain a start re-sends; `before` may change the board or the
-// window first. Then the operator starts: hex or mV, channel entry, count.
-std::unique_ptr<BoardBench> Started(const BuildProfile& profile, bool hex, int channel, const QString& count,
-                                    const std::function<void(BoardBench&)>& before = {})
-{
-    auto b = std::make_unique<BoardBench>(profile, true);
-    b->replies["G?"] = "G0\r";
-    b->replies["F5"] = b->replies["G0"] = "OK\r";
-    b->w->Button1_Click();
-    if (before)
-        before(*b);
-    (hex ? b->w->Option1 : b->w->Option2)->setChecked(true);
-    b->w->Combo2->SetListIndex(channel);
-    b->w->Text1->setText(count);
-    b->ClearLog();
-    b->w->SendB2_Click();
-    return b;
-}
 
 // Not measuring, in every way the operator or the port can tell.
 bool Idle(const BoardBench& b)
@@ -45,22 +22,6 @@ void Settle()
 {
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
-}
-
-// `n` records in the board's shape; `fields` gets each record's fields.
-QByteArray Stream(bool hex, int mode, int n, unsigned seed, QList<QStringList>* fields)
-{
-    std::mt19937 rng(seed);
-    QByteArray s;
-    for (int i = 0; i < n; ++i) {
-        QStringList rec;
-        for (int f = 0; f < (mode == 2 ? 2 : 1); ++f)
-            rec << (hex ? QString::number(8388000 + rng() % 500, 16).toUpper()
-                        : QString::asprintf("%+09.3f", (int(rng() % 4001) - 2000) / 1000.0));
-        s += rec.join(QString()).toLatin1() + '\r';
-        *fields << rec;
-    }
-    return s;
 }
 
 QString Progress(int n, const QStringList& rec)
@@ -92,7 +53,7 @@ void TstMeasureWindow::startCommand()
         {true, 0, "abc", "A00000"}, {true, 0, "&H64", "A00000"}}; // only the COM number reads "&H"
     for (const auto& c : cases)
         for (const BuildProfile* p : {&kVexloDemoProfile, &kTamrixProfile}) {
-            auto b = Started(*p, c.hex, c.channel, c.count, [](BoardBench& b) { b.w->Status->setText("old"); });
+            auto b = StartedBench(*p, c.hex, c.channel, c.count, [](BoardBench& b) { b.w->Status->setText("old"); });
             QCOMPARE(b->received, (QList<QByteArray>{"F5", "G0", c.command}));
             QCOMPARE(b->port->writes.last(), c.command + '\r');
             QVERIFY(b->w->Measuring && b->w->SendB2->text() == kStop && b->port->RThreshold() == 1);
@@ -107,7 +68,7 @@ void TstMeasureWindow::setCommandRefused()
     const struct { const char* command; const char* reply; QString status; int writes; } cases[] = {
         {"F5", "NG\r", rate, 1}, {"F5", nullptr, rate, 1}, {"G0", "O\r", QStringLiteral("ゲイン設定できませんでした"), 2}};
     for (const auto& c : cases) {
-        auto b = Started(kVexloDemoProfile, true, 0, "100", [&c](BoardBench& b) {
+        auto b = StartedBench(kVexloDemoProfile, true, 0, "100", [&c](BoardBench& b) {
             b.w->Picture1->Line(1, 2, 3, 4, 0);
             if (c.reply)
                 b.replies[c.command] = c.reply;
@@ -142,10 +103,10 @@ void TstMeasureWindow::chunking()
     QFETCH(bool, tamrix);
     const int n = 60;
     QList<QStringList> fields;
-    const QByteArray stream = Stream(hex, mode, n, unsigned(mode * 10 + hex), &fields) + "000";
+    const QByteArray stream = BoardRecords(hex, mode, n, unsigned(mode * 10 + hex), &fields) + "000";
     QString status;
     for (int way = 0; way < 3; ++way) {
-        auto b = Started(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, mode, QString::number(n));
+        auto b = StartedBench(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, mode, QString::number(n));
         std::mt19937 rng(9);
         for (qsizetype pos = 0; pos < stream.size();) {
             const qsizetype len = way == 0 ? stream.size() : way == 1 ? 1 : 1 + qsizetype(rng() % 50);
@@ -178,7 +139,7 @@ void TstMeasureWindow::chunking()
 void TstMeasureWindow::refusalNG()
 {
     for (const BuildProfile* p : {&kVexloDemoProfile, &kVexloProfile, &kTamrixProfile}) {
-        auto b = Started(*p, true, 0, "100", [](BoardBench& b) { b.w->Status->setText("before"); });
+        auto b = StartedBench(*p, true, 0, "100", [](BoardBench& b) { b.w->Status->setText("before"); });
         b->port->Feed("N");
         b->port->Feed("G\r");
         Settle();
@@ -201,9 +162,9 @@ void TstMeasureWindow::stopByOperator()
     for (bool tamrix : {false, true}) {
         const bool hex = !tamrix;
         QList<QStringList> fields;
-        const QByteArray stream = Stream(hex, 0, 30, 4, &fields);
+        const QByteArray stream = BoardRecords(hex, 0, 30, 4, &fields);
         const int length = int(stream.size() / 30);
-        auto b = Started(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, 0, "100");
+        auto b = StartedBench(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, 0, "100");
         for (int i = 0; i < 15; ++i)
             b->port->Feed(stream.mid(i * length, length));
         Settle();
@@ -226,7 +187,7 @@ void TstMeasureWindow::stopByOperator()
 // becomes the result.
 void TstMeasureWindow::countZeroFillsBlockThenStops()
 {
-    auto b = Started(kVexloDemoProfile, true, 0, "0");
+    auto b = StartedBench(kVexloDemoProfile, true, 0, "0");
     QCOMPARE(b->port->writes.last(), QByteArray("A00000\r"));
     QByteArray chunk;
     for (int i = 0; i < 1000; ++i)

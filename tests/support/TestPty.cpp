@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
+#include <utility>
 #include <unistd.h>
 
 ComConfigDir::ComConfigDir()
@@ -80,11 +81,9 @@ int TestPty::baudRate() const
     termios t{};
     if (!lineSettings(&t))
         return 0;
-    const speed_t codes[] = {B9600, B19200, B38400, B57600, B115200};
-    const int rates[] = {9600, 19200, 38400, 57600, 115200};
-    for (int i = 0; i < 5; ++i)
-        if (::cfgetospeed(&t) == codes[i])
-            return rates[i];
+    for (const auto& [code, rate] : {std::pair{speed_t(B9600), 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}})
+        if (::cfgetospeed(&t) == code)
+            return rate;
     return 0;
 }
 
@@ -105,28 +104,17 @@ bool TestPty::write(const QByteArray& bytes) const
     return true;
 }
 
-QByteArray TestPty::readNow() const
-{
-    QByteArray out;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-    }
-    return out;
-}
-
 QByteArray TestPty::readFor(int ms) const
 {
     QByteArray out;
+    char buf[4096];
     QElapsedTimer t;
     t.start();
     for (qint64 left = ms; left > 0; left = ms - t.elapsed()) {
         pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, int(left)) > 0)
-            out += readNow();
+        for (ssize_t n = ::poll(&p, 1, int(left)) > 0 ? 1 : 0; n > 0;)
+            if ((n = ::read(master_, buf, sizeof buf)) > 0)
+                out.append(buf, n);
     }
     return out;
 }

@@ -51,8 +51,6 @@ public:
     bool write(const QByteArray& bytes) const;
     // Everything the host wrote that arrives within `ms` milliseconds.
     QByteArray readFor(int ms) const;
-    // Whatever is waiting now, without blocking.
-    QByteArray readNow() const;
 
     // The far side goes away: master and kept slave closed.
     void hangUp();
