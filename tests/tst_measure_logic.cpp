@@ -1,8 +1,9 @@
 // Pure measurement logic without a window: exact values of sample decoding,
-// extremes, the peak-to-peak text, the sample block and the graph geometry.
+// extremes, the peak-to-peak text and the graph geometry, worked out by hand.
 // Record cutting and the receive path's invariants are left to
-// fuzz/fuzz_receive; the decoding paths' agreement and graphs of any texts
-// (lines inside the picture, e.g. for "1e400") to fuzz/fuzz_decode.
+// fuzz/fuzz_receive; the decoding paths' agreement, the sample block giving
+// back every text exactly and graphs of any texts (lines inside the picture,
+// e.g. for "1e400") to fuzz/fuzz_decode.
 
 #include <QtTest>
 
@@ -27,7 +28,6 @@ private slots:
     void decode();
     void extremes();
     void peakToPeak();
-    void sampleBlockKeepsTextsExactly();
     void graph_data();
     void graph();
     void singlePrecisionX();
@@ -85,22 +85,6 @@ void TstMeasureLogic::peakToPeak()
         QCOMPARE(PeakToPeakText(c.mode, c.hex, c.gain, base + c.pp0, base, 100 + c.pp1, 100.0),
                  QString::fromLatin1(c.text));
     }
-}
-
-// Catches a block that alters texts: short ones sit in fixed slots, others
-// are set aside; both come back exactly, also after a replacement and back.
-void TstMeasureLogic::sampleBlockKeepsTextsExactly()
-{
-    SampleBlock b;
-    const QStringList texts = {"", "-0012.345", QStringLiteral("ÿ\x01 x"), "long text over nine", QStringLiteral("測定")};
-    for (int i = 0; i < 5; ++i)
-        b.Set(i, {texts[i], texts[4 - i]});
-    b.SetCh0(3, QStringLiteral("1"));
-    b.SetCh0(3, texts[3]);
-    b.SetCh0(kSampleCapacity, QStringLiteral("X")); // outside: ignored
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(b[i].Ch0 + "|" + b.Ch1(i), texts[i] + "|" + texts[4 - i]);
-    QCOMPARE(b[kSampleCapacity].Ch0, QString());
 }
 
 void TstMeasureLogic::graph_data()

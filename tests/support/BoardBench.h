@@ -3,9 +3,8 @@
 // board-configuration unit tests. The board answers each command from a
 // table; a command without an entry gets no answer at all.
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <functional>
