@@ -14,18 +14,14 @@
 
 ComConfigDir::ComConfigDir()
 {
-    hadValue_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-    saved_ = qgetenv("XDG_CONFIG_HOME");
+    saved_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME") ? qgetenv("XDG_CONFIG_HOME") : QByteArray();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
     QDir().mkpath(portsFolder());
 }
 
 ComConfigDir::~ComConfigDir()
 {
-    if (hadValue_)
-        qputenv("XDG_CONFIG_HOME", saved_);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
+    saved_.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved_);
 }
 
 QString ComConfigDir::portsFolder() const
@@ -45,17 +41,10 @@ TestPty::~TestPty() { hangUp(); }
 bool TestPty::open()
 {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0)
-        return false;
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-        return false;
-    const char* name = ::ptsname(master_);
-    if (!name)
+    const char* name = master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 ? ::ptsname(master_) : nullptr;
+    if (!name || (keptSlave_ = ::open(name, O_RDWR | O_NOCTTY)) < 0)
         return false;
     slavePath_ = QString::fromLocal8Bit(name);
-    keptSlave_ = ::open(name, O_RDWR | O_NOCTTY);
-    if (keptSlave_ < 0)
-        return false;
     // Raw on both sides: no echo, no line editing, CR passes unchanged.
     termios t{};
     ::tcgetattr(keptSlave_, &t);
@@ -63,11 +52,6 @@ bool TestPty::open()
     ::tcsetattr(keptSlave_, TCSANOW, &t);
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
     return true;
-}
-
-bool TestPty::linkAs(const ComConfigDir& cfg, int com) const
-{
-    return cfg.link(com, slavePath_);
 }
 
 bool TestPty::lineSettings(termios* out) const
