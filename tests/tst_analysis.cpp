@@ -113,8 +113,7 @@ void TstAnalysis::histogram_data()
     QTest::newRow("two codes alternating") << alternating << true << QList<int>{501, 500} << 8388608.0;
     QTest::newRow("constant") << Values(10, 77.0) << true << QList<int>{10} << 77.0;
     QTest::newRow("codes with a gap") << Values{5, 7, 7, 8} << true << QList<int>{1, 0, 2, 1} << 5.0;
-    QTest::newRow("mV on a 0.001 grid") << Values{0.001, 0.002, 0.004, 0.004} << false << QList<int>{1, 1, 0, 2}
-                                        << 0.001;
+    QTest::newRow("mV on a 0.001 grid") << Values{0.001, 0.002, 0.004, 0.004} << false << QList<int>{1, 1, 0, 2} << 0.001;
     // sigma 150 codes over 20000 samples spans well over 1024 codes.
     QTest::newRow("wide") << Signal(20000, 0, 150, 0, 0, 1, true) << true << QList<int>{} << 0.0;
 }
@@ -177,8 +176,7 @@ void TstAnalysis::spectrum_data()
     // 0.1 mV amplitude = 0.0707 mV RMS: 20 log10(0.0707) = -23.01 dB re 1 mV.
     // Noise 0.002 mV at 400 sps: 4e-6 / 200 = 2e-8 mV^2/Hz -> -77.0 dB.
     // (20000 - 4096) / 2048 = 7.8 -> 8 segments.
-    QTest::newRow("60 Hz mV") << Signal(20000, 1.5, 0.002, 0.1, 60, 400) << 400.0 << false
-                              << 60.0 << -23.01 << -76.99 << 8;
+    QTest::newRow("60 Hz mV") << Signal(20000, 1.5, 0.002, 0.1, 60, 400) << 400.0 << false << 60.0 << -23.01 << -76.99 << 8;
     // Shorter than two segments: one segment; 100 / 50 codes^2/Hz -> -132.45 dBFS/√Hz.
     QTest::newRow("short block") << Signal(5000, 0, 10) << 100.0 << true << 0.0 << 0.0 << -132.45 << 1;
 }

@@ -18,10 +18,7 @@ using namespace vexlo::sim;
 
 namespace {
 
-struct Run {
-    int exit = -1;
-    QByteArray out, err;
-};
+struct Run { int exit = -1; QByteArray out, err; };
 
 // Runs vexlo-cli; `during` (optional) is called once the process runs.
 Run cli(const QStringList& args, const std::function<void(QProcess&)>& during = {}, int ms = 60000)
@@ -188,11 +185,9 @@ void TstCli::faults_data()
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("rows");  // rows in the file afterwards; -1: no file
-    const QStringList block{"acquire", "--com", "4", "--count", "2000", "-o", "@/f.csv"};
-    QTest::newRow("silent board") << "silent" << QStringList{"info", "--com", "4"} << 3
-                                  << "Vexloが応答しませんでした" << -1;
-    QTest::newRow("garbage replies") << "garbage" << QStringList{"info", "--com", "4"} << 3
-                                     << "Vexloの応答エラーです" << -1;
+    const QStringList block{"acquire", "--com", "4", "--count", "2000", "-o", "@/f.csv"}, info{"info", "--com", "4"};
+    QTest::newRow("silent board") << "silent" << info << 3 << "Vexloが応答しませんでした" << -1;
+    QTest::newRow("garbage replies") << "garbage" << info << 3 << "Vexloの応答エラーです" << -1;
     QTest::newRow("refused start") << "refuse" << block << 4 << "測定開始エラー... " << -1;
     QTest::newRow("hang-up mid-block") << "hangup" << block << 5 << "COMポートが切断されました" << 700;
     QTest::newRow("stream stalls") << "cut" << block << 3 << "Vexloが応答しませんでした" << 300;

@@ -47,7 +47,7 @@ public:
     // Baud rate as a number (e.g. 115200), 0 when unknown.
     int baudRate() const;
 
-    bool write(const QByteArray& bytes) const;
+    bool write(const QByteArray& bytes) const; // a few bytes: one write, all or nothing
     // Everything the host wrote that arrives within `ms` milliseconds.
     QByteArray readFor(int ms) const;
 
