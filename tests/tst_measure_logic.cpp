@@ -13,16 +13,6 @@
 #include "measure/PictureBox.h"
 #include "measure/SampleBlock.h"
 
-namespace {
-
-void fill(SampleBlock& b, int channel, const QStringList& texts)
-{
-    for (int i = 0; i < texts.size(); ++i)
-        b.SetField(i, channel, texts[i]);
-}
-
-} // namespace
-
 class TstMeasureLogic : public QObject {
     Q_OBJECT
 private slots:
@@ -118,10 +108,10 @@ void TstMeasureLogic::graph()
     QFETCH(QStringList, ch1);
     QFETCH(QStringList, labels);
     QFETCH(QList<int>, lines);
-    SampleBlock b;
-    fill(b, 0, ch0);
-    fill(b, 1, ch1);
     const int mode = ch0.isEmpty() ? 1 : ch1.isEmpty() ? 0 : 2, n = int(std::max(ch0.size(), ch1.size()));
+    SampleBlock b;
+    for (int i = 0; i < n; ++i)
+        b.Set(i, {ch0.value(i), ch1.value(i)});
     const GraphPlan p = ComputeGraph(b, n, mode, hex, gain, 6375, 3435);
     QCOMPARE((QStringList{p.scale.topText, p.scale.midText, p.scale.bottomText}), labels);
     QVERIFY(p.complete);
@@ -138,9 +128,7 @@ void TstMeasureLogic::graph()
 // to 1913 (double would give 1912).
 void TstMeasureLogic::singlePrecisionX()
 {
-    SampleBlock b;
-    fill(b, 0, QStringList(91, "000000"));
-    const GraphPlan p = ComputeGraph(b, 91, 0, true, 0, 6375, 3435);
+    const GraphPlan p = ComputeGraph(SampleBlock(), 91, 0, true, 0, 6375, 3435); // 91 empty texts: all 0
     QCOMPARE((QList<int>{p.lines[26].x2, p.lines[27].x1, p.lines.back().x2}), (QList<int>{1913, 1913, 6375}));
 }
 
