@@ -41,10 +41,10 @@ void TstMeasureLogic::decode()
     }
 }
 
+// Catches wrong decimals per gain, rounding (halves away from zero) and
+// a lost minus sign. Spans given as max/min pairs as the searches leave them.
 void TstMeasureLogic::peakToPeak()
 {
-    // Catches wrong decimals per gain, rounding (halves away from zero) and
-    // a lost minus sign. Spans given as max/min pairs as the searches leave them.
     const struct { int mode; bool hex; int gain; double pp0, pp1; const char* text; } cases[] = {
         {0, true, 0, 37, 0, "[digit pp] CH0=37"}, {1, true, 5, 0, 12, "[digit pp] CH1=12"},
         {2, true, 0, 37, 0, "[digit pp] CH0=37, CH1=0"}, {0, true, 0, 16777215, 0, "[digit pp] CH0=16777215"},
