@@ -62,6 +62,8 @@ void TstAnalysis::stats_data()
     QTest::newRow("empty") << Values{} << true << 0.0 << "---/---";
 }
 
+// Catches a wrong sigma (Gaussian blocks of known sigma), resolution bits
+// that run to infinity or NaN for a noiseless, short or empty block.
 void TstAnalysis::stats()
 {
     QFETCH(Values, values);
@@ -70,18 +72,13 @@ void TstAnalysis::stats()
     QFETCH(QString, bits);
 
     const NoiseStats s = ComputeNoiseStats(values, hex);
-    QCOMPARE(s.count, int(values.size()));
     QVERIFY2(rms == 0 ? s.rms == 0 : std::fabs(s.rms / rms - 1) <= 0.02, qPrintable(QString::number(s.rms)));
-    if (!values.empty())
-        QCOMPARE(s.peakToPeak, *std::max_element(values.begin(), values.end())
-                                   - *std::min_element(values.begin(), values.end()));
-    const QStringList cells = NoiseStatsCells(s, hex);
-    QVERIFY(!cells.join(u' ').contains(u"nan", Qt::CaseInsensitive)
-            && !cells.join(u' ').contains(u"inf", Qt::CaseInsensitive));
-    if (hex)
-        QVERIFY2((cells[6] + u'/' + cells[7]).startsWith(bits), qPrintable(cells.join(u' ')));
+    const QString cells = NoiseStatsCells(s, hex).join(u'/');
+    QVERIFY2(!cells.contains(u"nan", Qt::CaseInsensitive) && !cells.contains(u"inf", Qt::CaseInsensitive)
+                 && (!hex || cells.section(u'/', 6).startsWith(bits)), qPrintable(cells));
 }
 
+// Catches wrong columns, units, decimals or "---" cells in the noise table.
 void TstAnalysis::table()
 {
     // Hand-worked: codes 8388600, 02, 04, 06: mean 8388603, p-p 6, deviations
@@ -116,12 +113,13 @@ void TstAnalysis::histogram_data()
     QTest::newRow("two codes alternating") << alternating << true << QList<int>{501, 500} << 8388608.0;
     QTest::newRow("constant") << Values(10, 77.0) << true << QList<int>{10} << 77.0;
     QTest::newRow("codes with a gap") << Values{5, 7, 7, 8} << true << QList<int>{1, 0, 2, 1} << 5.0;
-    QTest::newRow("mV on a 0.001 grid") << Values{0.001, 0.002, 0.004, 0.004} << false << QList<int>{1, 1, 0, 2}
-                                        << 0.001;
+    QTest::newRow("mV on a 0.001 grid") << Values{0.001, 0.002, 0.004, 0.004} << false << QList<int>{1, 1, 0, 2} << 0.001;
     // sigma 150 codes over 20000 samples spans well over 1024 codes.
     QTest::newRow("wide") << Signal(20000, 0, 150, 0, 0, 1, true) << true << QList<int>{} << 0.0;
 }
 
+// Catches bins not centred on whole codes, counts lost or misplaced, and
+// bar heights that do not follow the normal curve of a wide block.
 void TstAnalysis::histogram()
 {
     QFETCH(Values, values);
@@ -178,12 +176,13 @@ void TstAnalysis::spectrum_data()
     // 0.1 mV amplitude = 0.0707 mV RMS: 20 log10(0.0707) = -23.01 dB re 1 mV.
     // Noise 0.002 mV at 400 sps: 4e-6 / 200 = 2e-8 mV^2/Hz -> -77.0 dB.
     // (20000 - 4096) / 2048 = 7.8 -> 8 segments.
-    QTest::newRow("60 Hz mV") << Signal(20000, 1.5, 0.002, 0.1, 60, 400) << 400.0 << false
-                              << 60.0 << -23.01 << -76.99 << 8;
+    QTest::newRow("60 Hz mV") << Signal(20000, 1.5, 0.002, 0.1, 60, 400) << 400.0 << false << 60.0 << -23.01 << -76.99 << 8;
     // Shorter than two segments: one segment; 100 / 50 codes^2/Hz -> -132.45 dBFS/√Hz.
     QTest::newRow("short block") << Signal(5000, 0, 10) << 100.0 << true << 0.0 << 0.0 << -132.45 << 1;
 }
 
+// Catches a tone at the wrong frequency or level (also between bins), a
+// wrong noise density or segment count, and NaN from a block too short.
 void TstAnalysis::spectrum()
 {
     QFETCH(Values, values);

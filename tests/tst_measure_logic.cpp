@@ -1,47 +1,31 @@
 // Pure measurement logic without a window: exact values of sample decoding,
-// extremes, the peak-to-peak text, the sample block and the graph geometry.
+// the peak-to-peak text and the graph geometry, worked out by hand.
 // Record cutting and the receive path's invariants are left to
-// fuzz/fuzz_receive; the decoding paths' agreement and graphs of any texts
-// (lines inside the picture, e.g. for "1e400") to fuzz/fuzz_decode.
+// fuzz/fuzz_receive; the decoding paths' agreement, the extremes bounded by
+// the searches' start values, the sample block giving back every text exactly
+// and graphs of any texts (lines inside the picture, e.g. for "1e400") to
+// fuzz/fuzz_decode.
 
 #include <QtTest>
-#include <cmath>
 
 #include "measure/Decoding.h"
 #include "measure/GraphGeometry.h"
 #include "measure/PictureBox.h"
 #include "measure/SampleBlock.h"
 
-namespace {
-
-void fill(SampleBlock& b, int channel, const QStringList& texts)
-{
-    for (int i = 0; i < texts.size(); ++i)
-        b.SetField(i, channel, texts[i]);
-}
-
-QStringList hexCodes(std::initializer_list<int> codes)
-{
-    QStringList out;
-    for (int c : codes)
-        out << QString::number(c, 16).toUpper().rightJustified(6, QLatin1Char('0'));
-    return out;
-}
-
-} // namespace
-
 class TstMeasureLogic : public QObject {
     Q_OBJECT
 private slots:
     void decode();
-    void extremes();
     void peakToPeak();
-    void sampleBlockKeepsTextsExactly();
     void graph_data();
     void graph();
+    void singlePrecisionX();
     void pictureReducesLargeRuns();
 };
 
+// Catches misread sample texts: hex case, blanks inside, stop at the first
+// non-digit, signs, exponents, and no "&H" in a sample.
 void TstMeasureLogic::decode()
 {
     const struct { const char* text; bool hex; double value; } cases[] = {
@@ -57,23 +41,10 @@ void TstMeasureLogic::decode()
     }
 }
 
-void TstMeasureLogic::extremes()
-{
-    // Millivolts beyond the start values of the searches: the start value
-    // bounds the result. No entry at all gives the start values.
-    SampleBlock b;
-    fill(b, 0, {"-6000000", "-7000000"});
-    fill(b, 1, {"6000000", "7000000"});
-    QCOMPARE(FindChannelMax(b, 0, 2, false), -5000000.0);
-    QCOMPARE(FindChannelMin(b, 1, 2, false), 5000000.0);
-    QCOMPARE(FindModeMax(b, 2, 2, false), 7000000.0);
-    QCOMPARE(FindChannelMax(b, 0, 0, true), 0.0);
-    QCOMPARE(FindChannelMin(b, 0, 0, true), 16777216.0);
-}
-
+// Catches wrong decimals per gain, rounding (halves away from zero) and
+// a lost minus sign. Spans given as max/min pairs as the searches leave them.
 void TstMeasureLogic::peakToPeak()
 {
-    // Spans given as max/min pairs the way the searches leave them.
     const struct { int mode; bool hex; int gain; double pp0, pp1; const char* text; } cases[] = {
         {0, true, 0, 37, 0, "[digit pp] CH0=37"}, {1, true, 5, 0, 12, "[digit pp] CH1=12"},
         {2, true, 0, 37, 0, "[digit pp] CH0=37, CH1=0"}, {0, true, 0, 16777215, 0, "[digit pp] CH0=16777215"},
@@ -92,22 +63,6 @@ void TstMeasureLogic::peakToPeak()
     }
 }
 
-// Short texts sit in fixed slots, others are set aside; both come back
-// exactly, also when a set-aside text is replaced by a short one and back.
-void TstMeasureLogic::sampleBlockKeepsTextsExactly()
-{
-    SampleBlock b;
-    const QStringList texts = {"", "-0012.345", QStringLiteral("ÿ\x01 x"), "long text over nine", QStringLiteral("測定")};
-    for (int i = 0; i < 5; ++i)
-        b.Set(i, {texts[i], texts[4 - i]});
-    b.SetCh0(3, QStringLiteral("1"));
-    b.SetCh0(3, texts[3]);
-    b.SetCh0(kSampleCapacity, QStringLiteral("X")); // outside: ignored
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(b[i].Ch0 + "|" + b.Ch1(i), texts[i] + "|" + texts[4 - i]);
-    QCOMPARE(b[kSampleCapacity].Ch0, QString());
-}
-
 void TstMeasureLogic::graph_data()
 {
     QTest::addColumn<bool>("hex");
@@ -115,26 +70,36 @@ void TstMeasureLogic::graph_data()
     QTest::addColumn<QStringList>("ch0");
     QTest::addColumn<QStringList>("ch1");
     QTest::addColumn<QStringList>("labels"); // Label3, Label4, Label5
+    QTest::addColumn<QList<int>>("lines");   // x1 x2 y1 y2 colour per line; empty: count only
     QStringList wide;
     for (int i = 0; i < 100; ++i)
-        wide << hexCodes({8388600 + (i * 7) % 41}); // 8388600..8388640
+        wide << QString::number(8388600 + (i * 7) % 41, 16); // 8388600..8388640
     const QStringList mv0 = {"-0000.010", "+0000.030", "+0000.000"}, mv1 = {"+0000.020", "-0000.005", "+0000.010"}, no;
-    QTest::newRow("hex 100 samples") << true << 0 << wide << no << QStringList{"8388650", "8388620", "8388590"};
-    QTest::newRow("hex CH1 all 1000") << true << 0 << no << QStringList(10, "0003E8") << QStringList{"1002", "1000", "998"};
-    QTest::newRow("hex 100..106") << true << 0 << hexCodes({100, 106, 103}) << no << QStringList{"108", "103", "98"};
+    const int blue = 0xFF0000, red = 0x0000FF;
+    // Three samples: x at 0, 3187.5 -> 3188, 6375. Scale 98..108 over 3435
+    // twips, 343.5 a code: 100 -> 2748, 106 -> 687, 103 -> 1717.5 -> 1718.
+    QTest::newRow("hex 100..106") << true << 0 << QStringList{"000064", "00006A", "000067"} << no << QStringList{"108", "103", "98"}
+                                  << QList<int>{0, 3188, 2748, 687, blue, 3188, 6375, 687, 1718, blue};
+    QTest::newRow("hex CH1 all 1000") << true << 0 << no << QStringList(3, "0003E8") << QStringList{"1002", "1000", "998"}
+                                      << QList<int>{0, 3188, 1718, 1718, red, 3188, 6375, 1718, 1718, red};
+    // -0.030..0.050 mV, 42937.5 twips a mV: -0.010 -> 2576.25, 0.030 -> 858.75,
+    // 0 -> 2146.875, 0.020 -> 1288.125, -0.005 -> 2361.5625, 0.010 -> 1717.5.
+    QTest::newRow("mV two channels") << false << 0 << mv0 << mv1 << QStringList{"0.050", "0.010", "-0.030"}
+                                     << QList<int>{0, 3188, 2576, 859, blue, 3188, 6375, 859, 2147, blue,
+                                                   0, 3188, 1288, 2362, red, 3188, 6375, 2362, 1718, red};
+    QTest::newRow("mV flat: half height") << false << 2 << QStringList(4, "+0001.500") << no << QStringList{"1.5000", "1.5000", "1.5000"}
+                                          << QList<int>{0, 2125, 1718, 1718, blue, 2125, 4250, 1718, 1718, blue, 4250, 6375, 1718, 1718, blue};
+    QTest::newRow("hex 100 samples") << true << 0 << wide << no << QStringList{"8388650", "8388620", "8388590"} << QList<int>();
     // Halves go away from zero: mid 103.5 -> 104, range/4 = 1.75 -> 2, 2.5 -> 3.
-    QTest::newRow("hex 100..107") << true << 0 << hexCodes({100, 107}) << no << QStringList{"109", "104", "99"};
-    QTest::newRow("hex 100..110") << true << 0 << hexCodes({100, 110}) << no << QStringList{"113", "105", "97"};
-    QTest::newRow("mV two channels") << false << 0 << mv0 << mv1 << QStringList{"0.050", "0.010", "-0.030"};
-    QTest::newRow("mV at gain 64") << false << 4 << mv0 << mv1 << QStringList{"0.05000", "0.01000", "-0.03000"};
-    QTest::newRow("mV around 0") << false << 0 << QStringList{"-0.0002", "+0.0001"} << no << QStringList{"0.000", "-0.000", "-0.000"};
-    QTest::newRow("mV flat: half height") << false << 2 << QStringList(4, "+0001.500") << no << QStringList{"1.5000", "1.5000", "1.5000"};
-    QTest::newRow("one sample: labels only") << true << 0 << hexCodes({0x100}) << no << QStringList{"258", "256", "254"};
+    QTest::newRow("hex 100..107") << true << 0 << QStringList{"000064", "00006B"} << no << QStringList{"109", "104", "99"} << QList<int>();
+    QTest::newRow("hex 100..110") << true << 0 << QStringList{"000064", "00006E"} << no << QStringList{"113", "105", "97"} << QList<int>();
+    QTest::newRow("mV at gain 64") << false << 4 << mv0 << mv1 << QStringList{"0.05000", "0.01000", "-0.03000"} << QList<int>();
+    QTest::newRow("mV around 0") << false << 0 << QStringList{"-0.0002", "+0.0001"} << no << QStringList{"0.000", "-0.000", "-0.000"} << QList<int>();
+    QTest::newRow("one sample: labels only") << true << 0 << QStringList{"000100"} << no << QStringList{"258", "256", "254"} << QList<int>();
 }
 
-// Labels and lines against positions worked out here: x spread over 6375
-// twips, y by the default floating rounding (halves to even), the flat
-// millivolt line at half height, CH0 blue (FF0000) before CH1 red (0000FF).
+// Catches wrong scale labels (rounding, decimals per gain, sign of zero),
+// misplaced or miscoloured lines, and a flat block not drawn at half height.
 void TstMeasureLogic::graph()
 {
     QFETCH(bool, hex);
@@ -142,42 +107,33 @@ void TstMeasureLogic::graph()
     QFETCH(QStringList, ch0);
     QFETCH(QStringList, ch1);
     QFETCH(QStringList, labels);
+    QFETCH(QList<int>, lines);
+    const int mode = ch0.isEmpty() ? 1 : ch1.isEmpty() ? 0 : 2, n = int(std::max(ch0.size(), ch1.size()));
     SampleBlock b;
-    fill(b, 0, ch0);
-    fill(b, 1, ch1);
-    const int mode = ch0.isEmpty() ? 1 : ch1.isEmpty() ? 0 : 2;
-    QList<QList<double>> values;
-    for (const QStringList& texts : {ch0, ch1}) {
-        if (!texts.isEmpty())
-            values.append(QList<double>());
-        for (const QString& t : texts)
-            values.last() << (hex ? double(t.toLongLong(nullptr, 16)) : t.toDouble());
-    }
-    const QList<double> all = values.value(0) + values.value(1);
-    const double hi = *std::max_element(all.begin(), all.end()), lo = *std::min_element(all.begin(), all.end());
-    const int n = int(values[0].size());
+    for (int i = 0; i < n; ++i)
+        b.Set(i, {ch0.value(i), ch1.value(i)});
     const GraphPlan p = ComputeGraph(b, n, mode, hex, gain, 6375, 3435);
     QCOMPARE((QStringList{p.scale.topText, p.scale.midText, p.scale.bottomText}), labels);
     QVERIFY(p.complete);
-    QCOMPARE(int(p.lines.size()), int(values.size()) * (n - 1));
-    const double top = hex ? labels[0].toDouble() : hi + (hi - lo) / 2;
-    const double bottom = hex ? labels[2].toDouble() : lo - (hi - lo) / 2;
-    auto y = [&](double v) { return top == bottom ? 1718 : int(std::nearbyint(3435 - (v - bottom) * 3435 / (top - bottom))); };
-    const double step = 6375.0 / (n - 1);
-    size_t k = 0;
-    for (int c = 0; c < values.size(); ++c)
-        for (int i = 0; i + 1 < n; ++i, ++k) {
-            const RecordedLine& l = p.lines[k];
-            QCOMPARE(l.color, mode == 1 || c == 1 ? 0x0000FFu : 0xFF0000u);
-            QCOMPARE((QList<int>{l.x1, l.x2, l.y1, l.y2}),
-                     (QList<int>{int(std::floor(step * i + 0.5)), int(std::floor(step * (i + 1) + 0.5)),
-                                 y(values[c][i]), y(values[c][i + 1])}));
-        }
-    QVERIFY(k == 0 || p.lines.back().x2 == 6375);
+    QCOMPARE(int(p.lines.size()), (mode == 2 ? 2 : 1) * (n - 1));
+    QList<int> got;
+    for (const RecordedLine& l : p.lines)
+        got << l.x1 << l.x2 << l.y1 << l.y2 << int(l.color);
+    if (!lines.isEmpty())
+        QCOMPARE(got, lines);
 }
 
-// A full two-channel block is painted in a reduced form that keeps every
-// column's extremes, CH0 blue then CH1 red; the recorded lines stay whole.
+// Catches x positions worked in double precision: 91 samples put sample 27
+// at 1912.5 twips exactly, which the single-precision step 70.833336 lifts
+// to 1913 (double would give 1912).
+void TstMeasureLogic::singlePrecisionX()
+{
+    const GraphPlan p = ComputeGraph(SampleBlock(), 91, 0, true, 0, 6375, 3435); // 91 empty texts: all 0
+    QCOMPARE((QList<int>{p.lines[26].x2, p.lines[27].x1, p.lines.back().x2}), (QList<int>{1913, 1913, 6375}));
+}
+
+// Catches a reduced painting that drops a column's extremes or the colour
+// order (CH0 blue, CH1 red) or thins the recorded lines themselves.
 void TstMeasureLogic::pictureReducesLargeRuns()
 {
     PictureBox box;

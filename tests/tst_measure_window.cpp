@@ -4,10 +4,7 @@
 #include <QtTest>
 
 #include <QtWidgets>
-#include <functional>
-#include <random>
 
-#include "app/VbComboBox.h"
 #include "measure/PictureBox.h"
 #include "support/BoardBench.h"
 
@@ -15,57 +12,10 @@ namespace {
 
 const QString kStop = QStringLiteral("測定停止");
 
-// A window after a good connection check (Gain=1, 100sps) whose board accepts
-// the rate and gain a start re-sends; `before` may change the board or the
-// window first. Then the operator starts: hex or mV, channel entry, count.
-std::unique_ptr<BoardBench> Started(const BuildProfile& profile, bool hex, int channel, const QString& count,
-                                    const std::function<void(BoardBench&)>& before = {})
-{
-    auto b = std::make_unique<BoardBench>(profile, true);
-    b->replies["G?"] = "G0\r";
-    b->replies["F5"] = b->replies["G0"] = "OK\r";
-    b->w->Button1_Click();
-    if (before)
-        before(*b);
-    (hex ? b->w->Option1 : b->w->Option2)->setChecked(true);
-    b->w->Combo2->SetListIndex(channel);
-    b->w->Text1->setText(count);
-    b->ClearLog();
-    b->w->SendB2_Click();
-    return b;
-}
-
 // Not measuring, in every way the operator or the port can tell.
 bool Idle(const BoardBench& b)
 {
     return !b.w->Measuring && b.w->SendB2->text() == QStringLiteral("測定開始") && b.port->RThreshold() == 0;
-}
-
-void Settle()
-{
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
-}
-
-// `n` records in the board's shape; `fields` gets each record's fields.
-QByteArray Stream(bool hex, int mode, int n, unsigned seed, QList<QStringList>* fields)
-{
-    std::mt19937 rng(seed);
-    QByteArray s;
-    for (int i = 0; i < n; ++i) {
-        QStringList rec;
-        for (int f = 0; f < (mode == 2 ? 2 : 1); ++f)
-            rec << (hex ? QString::number(8388000 + rng() % 500, 16).toUpper()
-                        : QString::asprintf("%+09.3f", (int(rng() % 4001) - 2000) / 1000.0));
-        s += rec.join(QString()).toLatin1() + '\r';
-        *fields << rec;
-    }
-    return s;
-}
-
-QString Progress(int n, const QStringList& rec)
-{
-    return QString::number(n) + QLatin1Char('/') + rec.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -82,8 +32,8 @@ private slots:
     void countZeroFillsBlockThenStops();
 };
 
-// The count is read like every number entry: blanks ignored, halves to even.
-// Vexlo_Demo clears the status line at the start; Tamrix leaves it.
+// Catches a count misread (blanks, halves to even, no "&H"), a start command
+// or set-up sent wrongly, and the status line cleared where Tamrix keeps it.
 void TstMeasureWindow::startCommand()
 {
     const struct { bool hex; int channel; const char* count; QByteArray command; } cases[] = {
@@ -92,7 +42,7 @@ void TstMeasureWindow::startCommand()
         {true, 0, "abc", "A00000"}, {true, 0, "&H64", "A00000"}}; // only the COM number reads "&H"
     for (const auto& c : cases)
         for (const BuildProfile* p : {&kVexloDemoProfile, &kTamrixProfile}) {
-            auto b = Started(*p, c.hex, c.channel, c.count, [](BoardBench& b) { b.w->Status->setText("old"); });
+            auto b = StartedBench(*p, c.hex, c.channel, c.count, [](BoardBench& b) { b.w->Status->setText("old"); });
             QCOMPARE(b->received, (QList<QByteArray>{"F5", "G0", c.command}));
             QCOMPARE(b->port->writes.last(), c.command + '\r');
             QVERIFY(b->w->Measuring && b->w->SendB2->text() == kStop && b->port->RThreshold() == 1);
@@ -100,14 +50,15 @@ void TstMeasureWindow::startCommand()
         }
 }
 
-// A refused or unanswered rate or gain: no start, the earlier graph stays.
+// Catches a start after a refused or unanswered rate or gain, or one that
+// wipes the earlier graph.
 void TstMeasureWindow::setCommandRefused()
 {
     const QString rate = QStringLiteral("データレート設定できませんでした");
     const struct { const char* command; const char* reply; QString status; int writes; } cases[] = {
         {"F5", "NG\r", rate, 1}, {"F5", nullptr, rate, 1}, {"G0", "O\r", QStringLiteral("ゲイン設定できませんでした"), 2}};
     for (const auto& c : cases) {
-        auto b = Started(kVexloDemoProfile, true, 0, "100", [&c](BoardBench& b) {
+        auto b = StartedBench(kVexloDemoProfile, true, 0, "100", [&c](BoardBench& b) {
             b.w->Picture1->Line(1, 2, 3, 4, 0);
             if (c.reply)
                 b.replies[c.command] = c.reply;
@@ -133,8 +84,8 @@ void TstMeasureWindow::chunking_data()
                     << hex << mode << tamrix;
 }
 
-// All at once, one character at a time and in random pieces give the same
-// block, count and final line; the progress line shows the newest record.
+// Catches records lost, split or misread when bytes arrive in any pieces,
+// a stale progress line, and a block reread in the format switched to later.
 void TstMeasureWindow::chunking()
 {
     QFETCH(bool, hex);
@@ -142,23 +93,23 @@ void TstMeasureWindow::chunking()
     QFETCH(bool, tamrix);
     const int n = 60;
     QList<QStringList> fields;
-    const QByteArray stream = Stream(hex, mode, n, unsigned(mode * 10 + hex), &fields) + "000";
+    const QByteArray stream = BoardRecords(hex, mode, n, unsigned(mode * 10 + hex), &fields) + "000";
     QString status;
     for (int way = 0; way < 3; ++way) {
-        auto b = Started(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, mode, QString::number(n));
+        auto b = StartedBench(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, mode, QString::number(n));
         std::mt19937 rng(9);
         for (qsizetype pos = 0; pos < stream.size();) {
             const qsizetype len = way == 0 ? stream.size() : way == 1 ? 1 : 1 + qsizetype(rng() % 50);
             b->port->Feed(stream.mid(pos, len));
             pos += len;
             if (way == 1 && pos == 12 * (stream.size() - 3) / n + 5) {
-                QTRY_COMPARE_WITH_TIMEOUT(b->w->Status->text(), Progress(12, fields[11]), 2000);
+                QTRY_COMPARE_WITH_TIMEOUT(b->w->Status->text(), "12/" + fields[11].join(", "), 2000);
                 // The operator switches the format: the block is still read
                 // the way it was measured.
                 (hex ? b->w->Option2 : b->w->Option1)->setChecked(true);
             }
         }
-        Settle();
+        QTest::qWait(20);
         QCOMPARE(b->w->RecvCount, n);
         QVERIFY(Idle(*b));
         if (way == 0)
@@ -173,40 +124,37 @@ void TstMeasureWindow::chunking()
     }
 }
 
-// Vexlo_Demo and Vexlo recognise the refusal, even split in two; Tamrix
-// keeps measuring and says nothing.
+// Catches a refusal missed when split in two (Vexlo_Demo, Vexlo) and one
+// acted on by Tamrix, which keeps measuring and says nothing.
 void TstMeasureWindow::refusalNG()
 {
     for (const BuildProfile* p : {&kVexloDemoProfile, &kVexloProfile, &kTamrixProfile}) {
-        auto b = Started(*p, true, 0, "100", [](BoardBench& b) { b.w->Status->setText("before"); });
+        auto b = StartedBench(*p, true, 0, "100", [](BoardBench& b) { b.w->Status->setText("before"); });
         b->port->Feed("N");
         b->port->Feed("G\r");
-        Settle();
+        QTest::qWait(20);
         const bool tamrix = p == &kTamrixProfile;
         QCOMPARE(b->w->Status->text(), tamrix ? QStringLiteral("before") : QStringLiteral("測定開始エラー... "));
-        QCOMPARE(b->w->SendB2->text(), tamrix ? kStop : QStringLiteral("測定開始"));
-        QCOMPARE(b->w->Measuring, tamrix);
-        QCOMPARE(b->port->RThreshold(), tamrix ? 1 : 0);
-        QCOMPARE(b->w->RecvCount, 0);
-        QCOMPARE(b->w->Label3->text(), QStringLiteral("---"));
+        QVERIFY(tamrix ? b->w->Measuring && b->w->SendB2->text() == kStop && b->port->RThreshold() == 1 : Idle(*b));
+        QVERIFY(b->w->RecvCount == 0 && b->w->Label3->text() == QStringLiteral("---"));
         QVERIFY(b->w->Picture1->Lines().empty());
     }
 }
 
-// Records arrive one receive event each; the operator stops at once while
-// more are still queued (and with the other format option showing now).
-// Tamrix keeps the newest progress line, Vexlo_Demo reports the stop.
+// Catches records stored after the operator's stop (while more are queued,
+// the other format option showing), the wrong stop command, and the wrong
+// last line (Tamrix keeps the progress line, Vexlo_Demo reports the stop).
 void TstMeasureWindow::stopByOperator()
 {
     for (bool tamrix : {false, true}) {
         const bool hex = !tamrix;
         QList<QStringList> fields;
-        const QByteArray stream = Stream(hex, 0, 30, 4, &fields);
+        const QByteArray stream = BoardRecords(hex, 0, 30, 4, &fields);
         const int length = int(stream.size() / 30);
-        auto b = Started(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, 0, "100");
+        auto b = StartedBench(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, 0, "100");
         for (int i = 0; i < 15; ++i)
             b->port->Feed(stream.mid(i * length, length));
-        Settle();
+        QTest::qWait(20);
         (hex ? b->w->Option2 : b->w->Option1)->setChecked(true);
         b->port->Feed(stream.mid(15 * length, 7 * length + 3)); // arrives during the stop
         b->ClearLog();
@@ -214,19 +162,17 @@ void TstMeasureWindow::stopByOperator()
         QCOMPARE(b->port->writes.first(), hex ? QByteArray("AX\r") : QByteArray("MX\r"));
         QVERIFY(Idle(*b));
         QTest::qWait(80);
-        QCOMPARE(b->w->RecvCount, 15); // nothing more was stored
-        QCOMPARE(b->w->Label3->text(), QStringLiteral("---"));
-        QCOMPARE(b->w->Status->text(), tamrix ? Progress(15, fields[14]) : QStringLiteral("測定停止しました"));
+        QVERIFY(b->w->RecvCount == 15 && b->w->Label3->text() == QStringLiteral("---")); // nothing more stored
+        QCOMPARE(b->w->Status->text(), tamrix ? "15/" + fields[14].join(", ") : QStringLiteral("測定停止しました"));
         QVERIFY(tamrix || b->w->RecvBuffer.isEmpty());
     }
 }
 
-// A count of 0 makes the board stream until stopped. The block holds 65535
-// records: once they are in, the program stops the board and the full block
-// becomes the result.
+// Catches a count-0 stream that overruns the 65535-record block or is not
+// stopped and finished as a full block once it is in.
 void TstMeasureWindow::countZeroFillsBlockThenStops()
 {
-    auto b = Started(kVexloDemoProfile, true, 0, "0");
+    auto b = StartedBench(kVexloDemoProfile, true, 0, "0");
     QCOMPARE(b->port->writes.last(), QByteArray("A00000\r"));
     QByteArray chunk;
     for (int i = 0; i < 1000; ++i)
@@ -234,10 +180,9 @@ void TstMeasureWindow::countZeroFillsBlockThenStops()
     b->ClearLog();
     for (int k = 0; k < 66; ++k)
         b->port->Feed(chunk);
-    Settle();
+    QTest::qWait(20);
     QVERIFY(Idle(*b));
-    QCOMPARE(b->w->RecvCount, 65535);
-    QCOMPARE(b->w->SampleCount, 65535);
+    QVERIFY(b->w->RecvCount == 65535 && b->w->SampleCount == 65535);
     QCOMPARE(b->port->writes, QList<QByteArray>{QByteArray("AX\r")});
     QCOMPARE(b->w->Status->text(), QStringLiteral("測定終了... [digit pp] CH0=49"));
     QCOMPARE(int(b->w->Picture1->Lines().size()), 65534);

@@ -17,8 +17,6 @@
 
 #include <memory>
 
-class QSerialPort;
-
 struct SimFixture {
     ComConfigDir cfg;                               // first built, last gone
     std::unique_ptr<vexlo::sim::PtyBoard> board;    // set by start()
@@ -27,17 +25,4 @@ struct SimFixture {
     bool start(vexlo::sim::Model model, int com = 4,
                vexlo::sim::RateMode mode = vexlo::sim::RateMode::Flood);
     bool start(const vexlo::sim::PtyOptions &options);
-    QString linkPath() const;  // where the COM link of the board's number lives
-
-private:
-    int m_com = 0;
 };
-
-// Host-side helpers on a QSerialPort (8N1, no flow control).
-bool openSimPort(QSerialPort &port, const QString &path, int baud);
-// Reads whatever arrives within ms milliseconds.
-QByteArray readFor(QSerialPort &port, int ms);
-// Reads until `count` bytes have arrived or ms milliseconds have passed.
-QByteArray readBytes(QSerialPort &port, int count, int ms);
-// Writes cmd + "\r" and reads until a "\r" arrives or ms milliseconds pass.
-QByteArray transact(QSerialPort &port, const QByteArray &cmd, int ms = 1000);

@@ -4,27 +4,23 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
+#include <utility>
 #include <unistd.h>
 
 ComConfigDir::ComConfigDir()
 {
-    hadValue_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-    saved_ = qgetenv("XDG_CONFIG_HOME");
+    saved_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME") ? qgetenv("XDG_CONFIG_HOME") : QByteArray();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
     QDir().mkpath(portsFolder());
 }
 
 ComConfigDir::~ComConfigDir()
 {
-    if (hadValue_)
-        qputenv("XDG_CONFIG_HOME", saved_);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
+    saved_.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved_);
 }
 
 QString ComConfigDir::portsFolder() const
@@ -44,17 +40,10 @@ TestPty::~TestPty() { hangUp(); }
 bool TestPty::open()
 {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0)
-        return false;
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-        return false;
-    const char* name = ::ptsname(master_);
-    if (!name)
+    const char* name = master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 ? ::ptsname(master_) : nullptr;
+    if (!name || (keptSlave_ = ::open(name, O_RDWR | O_NOCTTY)) < 0)
         return false;
     slavePath_ = QString::fromLocal8Bit(name);
-    keptSlave_ = ::open(name, O_RDWR | O_NOCTTY);
-    if (keptSlave_ < 0)
-        return false;
     // Raw on both sides: no echo, no line editing, CR passes unchanged.
     termios t{};
     ::tcgetattr(keptSlave_, &t);
@@ -62,11 +51,6 @@ bool TestPty::open()
     ::tcsetattr(keptSlave_, TCSANOW, &t);
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
     return true;
-}
-
-bool TestPty::linkAs(const ComConfigDir& cfg, int com) const
-{
-    return cfg.link(com, slavePath_);
 }
 
 bool TestPty::lineSettings(termios* out) const
@@ -80,53 +64,29 @@ int TestPty::baudRate() const
     termios t{};
     if (!lineSettings(&t))
         return 0;
-    const speed_t codes[] = {B9600, B19200, B38400, B57600, B115200};
-    const int rates[] = {9600, 19200, 38400, 57600, 115200};
-    for (int i = 0; i < 5; ++i)
-        if (::cfgetospeed(&t) == codes[i])
-            return rates[i];
+    for (const auto& [code, rate] : {std::pair{speed_t(B9600), 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}})
+        if (::cfgetospeed(&t) == code)
+            return rate;
     return 0;
 }
 
 bool TestPty::write(const QByteArray& bytes) const
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EAGAIN) {
-            pollfd p{master_, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-            continue;
-        }
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-QByteArray TestPty::readNow() const
-{
-    QByteArray out;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-    }
-    return out;
+    // A few bytes at a time: far below what the pty holds, so one write.
+    return ::write(master_, bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
 }
 
 QByteArray TestPty::readFor(int ms) const
 {
     QByteArray out;
+    char buf[4096];
     QElapsedTimer t;
     t.start();
     for (qint64 left = ms; left > 0; left = ms - t.elapsed()) {
         pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, int(left)) > 0)
-            out += readNow();
+        for (ssize_t n = ::poll(&p, 1, int(left)) > 0 ? 1 : 0; n > 0;)
+            if ((n = ::read(master_, buf, sizeof buf)) > 0)
+                out.append(buf, n);
     }
     return out;
 }

@@ -26,8 +26,7 @@ public:
 
 private:
     QTemporaryDir dir_;
-    QByteArray saved_;
-    bool hadValue_ = false;
+    QByteArray saved_; // null: the variable was not set
 };
 
 class TestPty {
@@ -40,7 +39,7 @@ public:
     // Opens master and slave. A slave descriptor is kept open so that the
     // host closing its port is not a hang-up for the master.
     bool open();
-    bool linkAs(const ComConfigDir& cfg, int com) const;
+    bool linkAs(const ComConfigDir& cfg, int com) const { return cfg.link(com, slavePath_); }
     QString slavePath() const { return slavePath_; }
 
     // The line settings the slave side currently has.
@@ -48,11 +47,9 @@ public:
     // Baud rate as a number (e.g. 115200), 0 when unknown.
     int baudRate() const;
 
-    bool write(const QByteArray& bytes) const;
+    bool write(const QByteArray& bytes) const; // a few bytes: one write, all or nothing
     // Everything the host wrote that arrives within `ms` milliseconds.
     QByteArray readFor(int ms) const;
-    // Whatever is waiting now, without blocking.
-    QByteArray readNow() const;
 
     // The far side goes away: master and kept slave closed.
     void hangUp();
