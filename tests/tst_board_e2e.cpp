@@ -16,13 +16,13 @@
 #include "app/VbComboBox.h"
 #include "serial/CommPort.h"
 #include "support/FakeDialogs.h"
+#include "support/ProfileSuite.h"
 #include "support/SimFixture.h"
 
 using vexlo::sim::BoardState;
 using vexlo::sim::Faults;
 using vexlo::sim::Model;
 
-Q_DECLARE_METATYPE(const BuildProfile*)
 Q_DECLARE_METATYPE(Model)
 Q_DECLARE_METATYPE(BoardState)
 
@@ -53,6 +53,8 @@ private slots:
         const BuildProfile* demo = &kVexloDemoProfile;
         QTest::newRow("Demo Tamrix") << demo << T << true << BoardState{true, 4, 3, 10} << QByteArray()
                                      << "Vexlo : BUF ON, Sinc4" << "BUF ON / Sinc4";
+        QTest::newRow("Demo Selvor") << demo << S << false << BoardState{false, 4, 0, 6} << QByteArray()
+                                     << "Vexlo : BUF OFF, Sinc4" << "BUF OFF / Sinc4";
         QTest::newRow("Vexlo Selvor") << &kVexloProfile << S << false << BoardState{false, 3, 5, 6} << QByteArray()
                                       << "Vexlo : BUF OFF, Sinc3" << "BUF OFF / Sinc3";
         QTest::newRow("Tamrix") << &kTamrixProfile << T << true << BoardState{true, 3, 1, 8} << QByteArray()

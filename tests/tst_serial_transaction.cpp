@@ -1,5 +1,6 @@
 // The command transaction (SendCommand and its time-out): the outcomes table
-// against the in-process fake port; no nesting, and quitting during a wait.
+// against the in-process fake port; no nesting in any of the three programs,
+// and quitting during a wait.
 // (Transactions over the real port, time-outs that sleep: tst_board_e2e.)
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include "app/VbComboBox.h"
 #include "support/FakeCommPort.h"
 #include "support/FakeDialogs.h"
+#include "support/ProfileSuite.h"
 
 namespace {
 // A window with its link open on a fake port.
@@ -99,19 +101,26 @@ private slots:
         QVERIFY(b.port->writes.isEmpty() && !b.w.Timer1->isActive());
     }
 
+    void noNesting_data() { AddProfileRows(); }
+
+    // Catches: a click or a port choice during a wait that starts a second
+    // transaction, changes the port or the model under the first, or
+    // measures; a nested SendCommand that writes.
     void noNesting()
     {
-        // Vexlo has no control states: every button stays clickable during a
-        // wait, so the clicks themselves must be refused.
-        FakeBench b(kVexloProfile);
+        QFETCH(const BuildProfile*, profile);
+        FakeBench b(*profile);
+        b.w.EnableControls(); // as during a connection check: every button usable
+        b.w.Combo1->SetListIndex(0);
+        const QString title = b.w.windowTitle();
         bool innerOk = true;
         QTimer::singleShot(10, &b.w, [&] {
             for (QAbstractButton* c : std::initializer_list<QAbstractButton*>{
-                     b.w.Option_RS, b.w.Button1, b.w.Command6, b.w.Command7, b.w.Command8, b.w.Command29,
-                     b.w.Command1, b.w.SendB2})
-                QTest::mouseClick(c, Qt::LeftButton);
-            b.w.ComboCommPort->SetListIndex(1);
-            emit b.w.ComboCommPort->activated(1);
+                     b.w.Option_RS, b.w.Option_CM, b.w.Button1, b.w.Command6, b.w.Command7, b.w.Command8,
+                     b.w.Command29, b.w.Command1, b.w.SendB2})
+                if (c)
+                    QTest::mouseClick(c, Qt::LeftButton);
+            QTest::keyClick(b.w.ComboCommPort, Qt::Key_Down); // COM5
             QString inner;
             innerOk = b.w.SendCommand(QStringLiteral("F?"), inner, 100);
         });
@@ -121,9 +130,12 @@ private slots:
         QCOMPARE(reply, QStringLiteral("OK"));
         QVERIFY(!innerOk);
         QCOMPARE(b.port->writes, QList<QByteArray>{"G?\r"});
-        QVERIFY(b.port->CommPortNumber() == 4 && b.port->openCount == 1);
-        QVERIFY(b.w.Option_CM->isChecked() && b.w.windowTitle() == QStringLiteral("Tamrix Demo"));
+        QVERIFY(b.port->CommPortNumber() == 4 && b.port->openCount == 1 && b.w.windowTitle() == title);
         QVERIFY(!b.w.Measuring && b.dialogs.shown.isEmpty());
+        // The same clicks once the wait is over do reach their handlers.
+        QTest::keyClick(b.w.ComboCommPort, Qt::Key_Down);
+        QTest::mouseClick(b.w.Command8, Qt::LeftButton);
+        QVERIFY(b.port->CommPortNumber() == 5 && b.port->writes.last() == "G?\r" && b.port->writes.size() == 2);
     }
 
     void quitDuringWait()

@@ -11,8 +11,7 @@
 #include "measure/PictureBox.h"
 #include "support/FakeCommPort.h"
 #include "support/FakeDialogs.h"
-
-Q_DECLARE_METATYPE(const BuildProfile*)
+#include "support/ProfileSuite.h"
 
 namespace {
 
@@ -33,15 +32,6 @@ QStringList Entries(const VbComboBox* c)
     for (int i = 0; i < c->ListCount(); ++i)
         out << c->List(i);
     return out;
-}
-
-// True when every board button is in the state `on`.
-bool BoardButtons(const Form1& w, bool on)
-{
-    for (QPushButton* b : {w.Command6, w.Command7, w.Command8, w.Command29, w.Command1, w.SendB2})
-        if (b->isEnabled() != on)
-            return false;
-    return true;
 }
 
 const QStringList kFullRates = {"5sps",   "10sps",  "20sps",  "50sps",  "60sps",  "100sps",
@@ -112,7 +102,7 @@ private slots:
         }
         // Without a model chosen the board buttons are off; otherwise on.
         QCOMPARE(w.Button1->isEnabled(), model != 0);
-        QVERIFY(BoardButtons(w, model != 0));
+        QVERIFY(BoardButtonsAre(w, model != 0));
         for (QWidget* c : std::initializer_list<QWidget*>{w.Combo2, w.ComboCommPort, w.Text1, w.Combo3,
                                                           w.Option1, w.Option2, w.QuitB})
             QVERIFY(c->isEnabled());
@@ -149,7 +139,7 @@ private slots:
         // Demo: a model chosen gives a caption with "demo" and the check button, nothing else.
         QTest::mouseClick(w.Option_RS, Qt::LeftButton);
         QCOMPARE(w.windowTitle(), QStringLiteral("Selvor demo"));
-        QVERIFY(w.Button1->isEnabled() && BoardButtons(w, false) && !w.TamrixSelected());
+        QVERIFY(w.Button1->isEnabled() && BoardButtonsAre(w, false) && !w.TamrixSelected());
         QTest::mouseClick(w.Option_CM, Qt::LeftButton);
         QCOMPARE(w.windowTitle(), QStringLiteral("Tamrix demo"));
         QVERIFY(w.TamrixSelected() && !w.Option_RS->isChecked() && w.Combo1->ListCount() == 0);
@@ -162,12 +152,12 @@ private slots:
 
         // Connected: every button on, the model's list with its first entry.
         w.EnableControls();
-        QVERIFY(w.Button1->isEnabled() && BoardButtons(w, true));
+        QVERIFY(w.Button1->isEnabled() && BoardButtonsAre(w, true));
         QCOMPARE(Entries(w.Combo1), kFullRates);
         QCOMPARE(w.Combo1->Text(), QStringLiteral("5sps"));
         // Closed: all off and the list emptied, the model kept.
         w.DisableControls();
-        QVERIFY(!w.Button1->isEnabled() && BoardButtons(w, false));
+        QVERIFY(!w.Button1->isEnabled() && BoardButtonsAre(w, false));
         QVERIFY(w.Combo1->ListCount() == 0 && w.Combo1->Text().isEmpty());
         QCOMPARE(w.windowTitle(), QStringLiteral("Tamrix demo"));
         QTest::mouseClick(w.Option_RS, Qt::LeftButton);
@@ -183,7 +173,7 @@ private slots:
         QCOMPARE(v.w->Combo1->ListIndex(), 3);
         QTest::mouseClick(v.w->Option_RS, Qt::LeftButton);
         QCOMPARE(Entries(v.w->Combo1), kFullRates.mid(0, 7));
-        QVERIFY(v.w->Combo1->ListIndex() == -1 && BoardButtons(*v.w, true) && v.port->writes.isEmpty());
+        QVERIFY(v.w->Combo1->ListIndex() == -1 && BoardButtonsAre(*v.w, true) && v.port->writes.isEmpty());
     }
 
     void typedTextSelectsNoEntry()
@@ -200,9 +190,8 @@ private slots:
             QCOMPARE(box->Text(), QString::fromLatin1(typed));
             QCOMPARE(box->ListIndex(), -1);
             QCOMPARE(clicks.count(), 0);
-            // An entry chosen from the list counts again.
-            box->setCurrentIndex(1);
-            emit box->activated(1);
+            // An entry chosen from the list (the arrow key) counts again.
+            QTest::keyClick(box, Qt::Key_Down);
             QCOMPARE(box->ListIndex(), 1);
             QCOMPARE(clicks.count(), 1);
         }
