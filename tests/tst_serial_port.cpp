@@ -1,7 +1,8 @@
-// The real serial port (QtCommPort) on its own: COM-name resolution, the
-// settings text, and the port on a pseudo-terminal - stale input, writes,
+// The real serial port (QtCommPort) on its own: COM-name resolution and the
+// port on a pseudo-terminal - stale input, writes,
 // the receive threshold and a far side that hangs up. (Large bursts through
-// the real port: tst_measure_e2e.)
+// the real port: tst_measure_e2e. The settings texts the programs use reach
+// the line in tst_serial_open and tst_board_e2e.)
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +16,8 @@
 class TestSerialPort : public QObject {
     Q_OBJECT
 private slots:
+    // Catches: a dangling or relative link resolved wrongly, a number with
+    // no link not falling back to its tty, links looked for in the wrong folder.
     void resolveName()
     {
         {
@@ -32,30 +35,8 @@ private slots:
         QCOMPARE(ComPortLinkFolder(), QDir::homePath() + QStringLiteral("/.config/vexlo/ports"));
     }
 
-    void parseSettings_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QList<int>>("fields"); // baud, parity, data bits, stop bits; empty: refused
-        QTest::newRow("tamrix") << "115200,N,8,1" << QList<int>{115200, QSerialPort::NoParity, 8, 1};
-        QTest::newRow("even 7 2") << "9600,e,7,2" << QList<int>{9600, QSerialPort::EvenParity, 7, 2};
-        QTest::newRow("blanks") << " 4800 , O , 5 , 1 " << QList<int>{4800, QSerialPort::OddParity, 5, 1};
-        QTest::newRow("1.5 stop") << "1200,M,6,1.5" << QList<int>{1200, QSerialPort::MarkParity, 6, 3};
-        for (const char* bad : {"", "115200,N,8", "115200,N,8,1,1", "0,N,8,1", "-9600,N,8,1", "fast,N,8,1",
-                                "99999999999999999999,N,8,1", "9600,X,8,1", "9600,N,9,1", "9600,N,8,3",
-                                "１１５２００,N,8,1"})
-            QTest::addRow("bad '%s'", bad) << QString::fromUtf8(bad) << QList<int>{};
-    }
-
-    void parseSettings()
-    {
-        QFETCH(QString, text);
-        QFETCH(QList<int>, fields);
-        const std::optional<LineSettings> s = ParseLineSettings(text);
-        QCOMPARE(s.has_value(), !fields.isEmpty());
-        if (s)
-            QCOMPARE((QList<int>{s->baudRate, int(s->parity), int(s->dataBits), int(s->stopBits)}), fields);
-    }
-
+    // Catches: bytes that waited before the open taken as input, a write
+    // that is not sent as given, receive events raised at threshold 0.
     void onPty()
     {
         ComConfigDir cfg;
@@ -86,6 +67,8 @@ private slots:
         QVERIFY(!port.PortOpen());
     }
 
+    // Catches: a hang-up reported twice or never, a read-error loop that
+    // spins the processor, writes to a dead line.
     void hangUpClosesOnceWithoutSpin()
     {
         ComConfigDir cfg;

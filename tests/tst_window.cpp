@@ -1,12 +1,11 @@
 // The window itself: start-up state and layout of the three programs, the
-// control states and model choice, the editable lists, centring and quitting.
-// (The nesting guard and quitting in the program's own event loop: tst_serial_transaction.)
+// control states and model choice, the editable lists and centring. (The
+// nesting guard and closing during a wait: tst_serial_transaction.)
 
 #include <QtTest>
 #include <QtWidgets>
 
 #include "app/Form1.h"
-#include "app/Twips.h"
 #include "app/VbComboBox.h"
 #include "measure/PictureBox.h"
 #include "support/FakeCommPort.h"
@@ -54,6 +53,8 @@ private slots:
         QTest::newRow("Tamrix") << &kTamrixProfile << "Tamrix Demo" << -1 << kFullRates << QSize(534, 539);
     }
 
+    // Catches: a wrong caption, text, list or start-up state in one of the
+    // programs; controls outside their frame or on top of each other.
     void startup()
     {
         QFETCH(const BuildProfile*, profile);
@@ -132,7 +133,10 @@ private slots:
         QVERIFY(!w.Option1->isChecked() && (!w.Option_RS || w.Option_RS->isChecked()));
     }
 
-    void modelOptionsAndControlStates()
+    // Catches: a model option that does not set the caption and the check
+    // button, a re-click or a change by program taken as a choice, a refill
+    // that selects an entry or loses the operator's pick.
+    void modelOptions()
     {
         Bench b(kVexloDemoProfile);
         Form1& w = *b.w;
@@ -150,21 +154,6 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("unchanged"));
         w.Option_CM->click();
 
-        // Connected: every button on, the model's list with its first entry.
-        w.EnableControls();
-        QVERIFY(w.Button1->isEnabled() && BoardButtonsAre(w, true));
-        QCOMPARE(Entries(w.Combo1), kFullRates);
-        QCOMPARE(w.Combo1->Text(), QStringLiteral("5sps"));
-        // Closed: all off and the list emptied, the model kept.
-        w.DisableControls();
-        QVERIFY(!w.Button1->isEnabled() && BoardButtonsAre(w, false));
-        QVERIFY(w.Combo1->ListCount() == 0 && w.Combo1->Text().isEmpty());
-        QCOMPARE(w.windowTitle(), QStringLiteral("Tamrix demo"));
-        QTest::mouseClick(w.Option_RS, Qt::LeftButton);
-        w.EnableControls();
-        QCOMPARE(Entries(w.Combo1), kFullRates.mid(0, 7));
-        QCOMPARE(w.Combo1->ListIndex(), 0);
-
         // Vexlo: the options refill the list, selecting nothing; re-clicking
         // the chosen model keeps the operator's pick.
         Bench v(kVexloProfile);
@@ -176,6 +165,8 @@ private slots:
         QVERIFY(v.w->Combo1->ListIndex() == -1 && BoardButtonsAre(*v.w, true) && v.port->writes.isEmpty());
     }
 
+    // Catches: typed text taken as a list entry or a click, a list choice
+    // after typing not counted.
     void typedTextSelectsNoEntry()
     {
         Bench b(kVexloProfile);
@@ -198,41 +189,14 @@ private slots:
         QVERIFY(b.port->writes.isEmpty());
     }
 
-    void centredPosition()
+    // Catches: a window placed off the centre of its screen.
+    void centred()
     {
-        // Twips, single precision: 16777217 is not a float; it reads as 16777216.
-        const std::tuple<QSizeF, QSizeF, QPointF, QPoint> cases[] = {
-            {{9601, 8041}, {7890, 8040}, {855.5, 0.5}, {57, 0}},
-            {{9600, 7200}, {11000, 9000}, {-700, -900}, {-47, -60}}, // small screen
-            {{16777217, 100}, {1, 100}, {8388607.5, 0}, {559241, 0}}};
-        for (const auto& [screen, window, expected, pixels] : cases) {
-            QCOMPARE(CenteredPosition(screen, window), expected);
-            QCOMPARE(TwipsToPixels(expected), pixels);
-        }
-        // The window itself ends up centred on its screen.
         Bench b(kVexloDemoProfile);
         b.w->move(0, 0);
         b.w->FormToCenter();
         const QPoint off = b.w->frameGeometry().center() - b.w->screen()->geometry().center();
         QVERIFY2(qAbs(off.x()) <= 1 && qAbs(off.y()) <= 1, qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
-    }
-
-    // The window's close control runs the quit steps (QuitB: tst_faults and
-    // tst_serial_transaction), also while a reply is awaited: port closed,
-    // nothing more sent.
-    void closeDuringWaitRunsQuitSteps()
-    {
-        Bench b(kVexloDemoProfile);
-        Form1& w = *b.w;
-        w.PortOpened = b.port->Open();
-        // A long time-out: the quit must end the wait, not the timer.
-        QTimer::singleShot(20, &w, [&w] { w.close(); });
-        QSignalSpy ticks(w.Timer1, &QTimer::timeout);
-        QString reply;
-        QVERIFY(!w.SendCommand(QStringLiteral("G?"), reply, 30000));
-        QVERIFY(ticks.isEmpty() && reply.isEmpty());
-        QVERIFY(w.QuitDone && !w.isVisible() && !w.PortOpened && !b.port->PortOpen());
-        QCOMPARE(b.port->writes, QList<QByteArray>{"G?\r"});
     }
 };
 
