@@ -153,60 +153,38 @@ private:
     QString path(const QString& name) const { return dir_->filePath(name); }
 };
 
-// Refused while measuring or with nothing received; Cancel writes nothing;
-// a file with content is replaced only after Yes (No leaves it and counts as
-// done); an empty or new file is written without a question. 100 samples
-// give 108 lines.
+// Catches: a save offered while measuring or with nothing received, a write
+// after Cancel, a question for an empty file or none for a one-byte file, the
+// last name forgotten after a Cancel. (Answers to the question: realDialogs.)
 void TestDataFileSave::saveButton()
 {
-    const struct { bool measuring; int received; const char* old; bool cancel, yes, asked, written; } cases[] = {
-        {true, 100, nullptr, false, true, false, false}, {false, 0, nullptr, false, true, false, false},
-        {false, -1, nullptr, false, true, false, false}, {false, 100, nullptr, true, true, false, false},
-        {false, 100, "old data\r\n", false, false, true, false}, {false, 100, "old data\r\n", false, true, true, true},
-        {false, 100, "x", false, false, true, false}, {false, 100, "", false, false, false, true},
-        {false, 100, nullptr, false, false, false, true}};
+    const struct { bool measuring; int received; const char* old; bool cancel, asked, written; } cases[] = {
+        {true, 100, nullptr, false, false, false}, {false, 0, nullptr, false, false, false},
+        {false, -1, nullptr, false, false, false}, {false, 100, nullptr, true, false, false},
+        {false, 100, "x", false, true, false},     {false, 100, "", false, false, true}};
     const QString file = path("o.csv");
+    Window win;
+    win.measure(2, false, 100);
+    win.dialogs.answerYes = false;
     for (const auto& c : cases) {
-        QFile::remove(file);
         if (c.old)
             writeFile(file, c.old);
-        Window win;
-        win.measure(2, false, 100);
+        win.dialogs.clear();
         win.w->Measuring = c.measuring;
         win.w->RecvCount = c.received;
-        win.dialogs.answerYes = c.yes;
         win.dialogs.savePath = c.cancel ? QString() : file;
         win.w->Command1_Click();
         QCOMPARE(win.dialogs.requests.size(), c.measuring || c.received <= 0 ? 0 : 1);
-        QCOMPARE(win.dialogs.texts(FakeDialogs::Shown::Question),
-                 c.asked ? QStringList{file + QStringLiteral(" に上書きしますか？")} : QStringList());
-        if (c.asked)
-            QCOMPARE(win.dialogs.shown.last().caption, QStringLiteral("Vexlo"));
-        QVERIFY(win.dialogs.texts(FakeDialogs::Shown::Message).isEmpty());
-        const QByteArray bytes = readFile(file);
-        if (!c.written) {
-            QCOMPARE(bytes, c.old ? QByteArray(c.old) : QByteArray("<unreadable>"));
-            continue;
-        }
-        QCOMPARE(bytes.count("\r\n"), 108);
-        QCOMPARE(bytes.count('\r') + bytes.count('\n'), 216);
-        QVERIFY(bytes.endsWith("\r\n97.877,148.451\r\n98.877,149.950\r\n"));
+        QCOMPARE(win.dialogs.texts(FakeDialogs::Shown::Question).size(), int(c.asked));
+        if (c.written)
+            QCOMPARE(readFile(file).count("\r\n"), 108);
+        else
+            QCOMPARE(readFile(file), c.old ? QByteArray(c.old) : QByteArray("<unreadable>"));
     }
-
-    // The dialog's settings; the name chosen last is offered again, also
-    // after a Cancel.
-    Window win;
-    win.measure(0, true, 3);
-    win.dialogs.savePath = file;
-    win.w->Command1_Click();
     win.dialogs.savePath.clear();
     win.w->Command1_Click();
     win.w->Command1_Click();
-    const SaveDialogRequest& first = win.dialogs.requests.at(0);
-    QCOMPARE((QStringList{first.title, first.filterName, first.filterPattern, first.fileName}),
-             (QStringList{"データファイル", "(CSVファイル) ", "*.csv", ""}));
-    QCOMPARE(first.initialFolder, QCoreApplication::applicationDirPath()); // the test's own folder, writable
-    QCOMPARE(win.dialogs.requests.at(2).fileName, file);
+    QCOMPARE(win.dialogs.requests.last().fileName, file);
 }
 
 // Catches: the filter shown with its pattern or another name, a ".csv" added
@@ -288,6 +266,9 @@ void TestDataFileSave::byteExact_data()
         << header("CH0 + CH1", 3) + "CH0 + CH1 [hex]\r\n7FFF10\r\n7FFF0F\r\n7FFF0E\r\n";
 }
 
+// Catches: a header field from the wrong control, the format or channel of
+// the option shown now instead of the block's, samples past the count
+// received, a wrong column head, cell or line end.
 void TestDataFileSave::byteExact()
 {
     QFETCH(int, mode);
@@ -322,14 +303,13 @@ void TestDataFileSave::failures_data()
     QTest::newRow("/dev/full") << int(DevFull);
 }
 
-// A save that cannot be completed reports the failure, returns false and
-// leaves what was there as it was, with no file of its own left behind.
+// Catches: a failed save not reported, a failure noticed only at the commit
+// missed, a pipe or device replaced by a plain file, a temporary left behind.
 void TestDataFileSave::failures()
 {
     QFETCH(int, failure);
     Window win;
-    const int rows = 100; // 1.8 KiB
-    win.measure(2, false, rows);
+    win.measure(2, false, 100); // 1.8 KiB
     QString file = path("old.csv");
     const QByteArray old("an earlier block\r\n");
     struct stat st {};
@@ -345,8 +325,7 @@ void TestDataFileSave::failures()
     struct rlimit saved {};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = failure == LastBytes ? 1024 : saved.rlim_cur;
+    const struct rlimit small = {failure == LastBytes ? 1024 : saved.rlim_cur, saved.rlim_max};
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool ok = win.w->SaveDataFile(file);
     ::setrlimit(RLIMIT_FSIZE, &saved);
@@ -354,7 +333,6 @@ void TestDataFileSave::failures()
 
     QVERIFY(!ok);
     QCOMPARE(win.dialogs.texts(FakeDialogs::Shown::Message), QStringList{kFailed});
-    QCOMPARE(win.dialogs.shown.last().caption, QStringLiteral("Vexlo"));
     QCOMPARE(listing(), before);
     if (failure == Pipe || failure == DevFull) {
         QVERIFY(!QFileInfo(file).isFile());
@@ -362,7 +340,7 @@ void TestDataFileSave::failures()
     }
     QCOMPARE(readFile(file), old);
     QVERIFY(win.w->SaveDataFile(file)); // the same save succeeds once there is room
-    QCOMPARE(readFile(file).count("\r\n"), rows + 8);
+    QCOMPARE(readFile(file).count("\r\n"), 108);
 }
 
 QTEST_MAIN(TestDataFileSave)
