@@ -92,19 +92,6 @@ private slots:
         QCOMPARE(got, QStringLiteral("y"));
     }
 
-    // Catches: a write to a closed port or after quitting.
-    void closedPortOrQuitSendsNothing()
-    {
-        FakeBench b;
-        QString reply = QStringLiteral("old");
-        b.port->Close();
-        QVERIFY(!b.w.SendCommand(QStringLiteral("G?"), reply, 100) && reply.isEmpty());
-        b.port->Open();
-        b.w.QuitDone = true;
-        QVERIFY(!b.w.SendCommand(QStringLiteral("G?"), reply, 100));
-        QVERIFY(b.port->writes.isEmpty() && !b.w.Timer1->isActive());
-    }
-
     void noNesting_data() { AddProfileRows(); }
 
     // Catches: a click or a port choice during a wait that starts a second

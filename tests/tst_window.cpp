@@ -1,5 +1,6 @@
 // The window itself: start-up state and layout of the three programs, the
-// control states and model choice, the editable lists and centring. (The
+// control states and model choice, and centring. (Typed text in the
+// lists: tst_board_check.) (The
 // nesting guard and closing during a wait: tst_serial_transaction.)
 
 #include <QtTest>
@@ -163,30 +164,6 @@ private slots:
         QTest::mouseClick(v.w->Option_RS, Qt::LeftButton);
         QCOMPARE(Entries(v.w->Combo1), kFullRates.mid(0, 7));
         QVERIFY(v.w->Combo1->ListIndex() == -1 && BoardButtonsAre(*v.w, true) && v.port->writes.isEmpty());
-    }
-
-    // Catches: typed text taken as a list entry or a click, a list choice
-    // after typing not counted.
-    void typedTextSelectsNoEntry()
-    {
-        Bench b(kVexloProfile);
-        for (const auto& [box, typed] : {std::pair{b.w->Combo1, "10sps"}, {b.w->Combo2, "CH1=Ain2-Ain3"},
-                                         {b.w->Combo3, "Gain=8"}, {b.w->ComboCommPort, "COM12"}}) {
-            QSignalSpy clicks(box, &VbComboBox::Click);
-            box->SetListIndex(0);
-            box->lineEdit()->selectAll();
-            QTest::keyClicks(box->lineEdit(), typed);
-            QTest::keyClick(box->lineEdit(), Qt::Key_Return);
-            // Typed text selects no entry, even when it spells one, and is no click.
-            QCOMPARE(box->Text(), QString::fromLatin1(typed));
-            QCOMPARE(box->ListIndex(), -1);
-            QCOMPARE(clicks.count(), 0);
-            // An entry chosen from the list (the arrow key) counts again.
-            QTest::keyClick(box, Qt::Key_Down);
-            QCOMPARE(box->ListIndex(), 1);
-            QCOMPARE(clicks.count(), 1);
-        }
-        QVERIFY(b.port->writes.isEmpty());
     }
 
     // Catches: a window placed off the centre of its screen.
