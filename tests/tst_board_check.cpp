@@ -14,64 +14,74 @@
 #include "support/ProfileSuite.h"
 
 namespace {
+// A connection check: `command` is answered with `reply` ("" no answer;
+// "open": opening fails); Status, Label1 ("" as before) and Combo3 afterwards.
+struct Check {
+    const BuildProfile* profile;
+    bool tamrix;
+    const char* name;
+    QByteArray command, reply;
+    QString status, label = {};
+    int gain = -1;
+};
 enum Button { RateRead, RateSet, GainSet, GainRead };
 // Where a button is pressed. Connected: after a good check (100sps, Gain=32).
 enum Setup { VexloClosed, TamrixClosed, DemoMeasuring, Demo, VexloSelvor };
 constexpr int kTyped = -1; // select: type an entry's text, which selects no entry
 constexpr int kKeep = -2;  // select: leave the selection as the check made it
+// A button pressed: the command expected ("" nothing sent) and its reply
+// ("" none), Status ("before": left as it was) and the list's selection.
+struct Press {
+    const char* name;
+    Setup setup;
+    Button button;
+    int select;
+    QByteArray sent, reply;
+    QString status;
+    int after;
+};
 } // namespace
+Q_DECLARE_METATYPE(Check)
+Q_DECLARE_METATYPE(Press)
 
 class TestBoardCheck : public QObject {
     Q_OBJECT
 private slots:
     void check_data()
     {
-        QTest::addColumn<const BuildProfile*>("profile");
-        QTest::addColumn<bool>("tamrix");
-        QTest::addColumn<QByteArray>("command"); // answered as `reply`; "open": opening fails
-        QTest::addColumn<QByteArray>("reply");   // "" = no answer
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("label");      // "" = as before the check
-        QTest::addColumn<int>("gain");           // Combo3's selection afterwards
-        auto row = [](const BuildProfile* p, bool tamrix, const char* name, const QByteArray& command,
-                      const QByteArray& reply, const char* status, const char* label = "", int gain = -1) {
-            QTest::addRow("%s %s", p->programName, name) << p << tamrix << command << reply
-                                                         << QString::fromUtf8(status) << QString::fromUtf8(label) << gain;
-        };
-        const char *good = "BUF ON / Sinc4", *c = "ゲイン設定読出しできませんでした";
+        QTest::addColumn<Check>("c");
+        const QString good = "BUF ON / Sinc4", c = "ゲイン設定読出しできませんでした", rate = "Vexlo 応答エラー";
         const BuildProfile *demo = &kVexloDemoProfile, *vexlo = &kVexloProfile, *tamrix = &kTamrixProfile;
-        row(demo, true, "A silent S?", "S?", "", "Vexloが応答しませんでした");
-        row(demo, true, "C silent G?", "G?", "", c, good);
-        row(demo, true, "C G? one character", "G?", "G\r", c, good);
-        row(demo, true, "D silent F?", "F?", "", "Vexlo 応答エラー", good, 3);
-        row(demo, true, "D F? one character", "F?", "F\r", "Vexlo 応答エラー", good, 3);
-        // The demo keeps what the failed opening wrote; the others empty Status.
-        row(demo, true, "open fails", "open", "", "Setting Error");
-        row(vexlo, true, "open fails", "open", "", "");
-        row(tamrix, true, "open fails", "open", "", "");
-        // Vexlo: the model can change with the port still open.
-        row(vexlo, true, "A silent ?", "?", "", "Vexloが応答しませんでした");
-        // The Selvor list has no entry for the codes 7 to 10.
-        row(vexlo, false, "D Selvor code 7", "F?", "F7\r", "Vexlo 応答エラー", good, 3);
-        // Tamrix names its own board.
-        row(tamrix, true, "A silent ?", "?", "", "Tamrixが応答しませんでした");
-        row(tamrix, true, "B S? two characters", "S?", "S1\r", "Tamrixの応答エラーです", "???");
-        row(tamrix, true, "D F? code B", "F?", "FB\r", "Tamrix 応答エラー", good, 3);
-        // A code that is no hex digit reads as 0: the check passes.
-        row(tamrix, true, "G? code Z", "G?", "GZ\r", "Tamrix : BUF ON, Sinc4", good, 0);
+        const Check rows[] = {
+            {demo, true, "A silent S?", "S?", "", "Vexloが応答しませんでした"},
+            {demo, true, "C silent G?", "G?", "", c, good},
+            {demo, true, "C G? one character", "G?", "G\r", c, good},
+            {demo, true, "D silent F?", "F?", "", rate, good, 3},
+            {demo, true, "D F? one character", "F?", "F\r", rate, good, 3},
+            // The demo keeps what the failed opening wrote; the others empty Status.
+            {demo, true, "open fails", "open", "", "Setting Error"},
+            {vexlo, true, "open fails", "open", "", ""},
+            {tamrix, true, "open fails", "open", "", ""},
+            // Vexlo: the model can change with the port still open.
+            {vexlo, true, "A silent ?", "?", "", "Vexloが応答しませんでした"},
+            // The Selvor list has no entry for the codes 7 to 10.
+            {vexlo, false, "D Selvor code 7", "F?", "F7\r", rate, good, 3},
+            // Tamrix names its own board.
+            {tamrix, true, "A silent ?", "?", "", "Tamrixが応答しませんでした"},
+            {tamrix, true, "B S? two characters", "S?", "S1\r", "Tamrixの応答エラーです", "???"},
+            {tamrix, true, "D F? code B", "F?", "FB\r", "Tamrix 応答エラー", good, 3},
+            // A code that is no hex digit reads as 0: the check passes.
+            {tamrix, true, "G? code Z", "G?", "GZ\r", "Tamrix : BUF ON, Sinc4", good, 0}};
+        for (const Check& r : rows)
+            QTest::addRow("%s %s", r.profile->programName, r.name) << r;
     }
 
     // Catches: a failure that goes on to the next step, closes the port, loses
     // what was read, or leaves the controls in the wrong state.
     void check()
     {
-        QFETCH(const BuildProfile*, profile);
-        QFETCH(bool, tamrix);
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, reply);
-        QFETCH(QString, status);
-        QFETCH(QString, label);
-        QFETCH(int, gain);
+        QFETCH(Check, c);
+        const auto& [profile, tamrix, name, command, reply, status, label, gain] = c;
         BoardBench b(*profile, tamrix);
         Form1& w = *b.w;
         b.replies[command] = reply;
@@ -121,61 +131,49 @@ private slots:
 
     void press_data()
     {
-        QTest::addColumn<int>("setup");
-        QTest::addColumn<int>("button");
-        QTest::addColumn<int>("select");
-        QTest::addColumn<QByteArray>("sent");  // the command expected, "" = nothing sent
-        QTest::addColumn<QByteArray>("reply"); // "" = no answer
-        QTest::addColumn<QString>("status");   // "before" = left as it was
-        QTest::addColumn<int>("after");        // selection of the button's list afterwards
-        auto row = [](const char* name, int setup, int button, int select, const QByteArray& sent,
-                      const QByteArray& reply, const char* status, int after) {
-            QTest::newRow(name) << setup << button << select << sent << reply << QString::fromUtf8(status) << after;
-        };
-        // Vexlo and Tamrix leave the buttons usable before a check.
-        row("not open: rate read", TamrixClosed, RateRead, kKeep, "", "", "COM not open...", 0);
-        row("not open: rate set", VexloClosed, RateSet, kKeep, "", "", "COM not open...", 0);
-        row("not open: gain set", TamrixClosed, GainSet, kKeep, "", "", "comm not open...", 0);
-        row("not open: gain read", VexloClosed, GainRead, kKeep, "", "", "comm not open...", 0);
-        // A transaction while measuring would swallow the samples and disarm
-        // the receive event: the buttons do nothing then.
-        row("measuring: rate read", DemoMeasuring, RateRead, kKeep, "", "", "before", 5);
-        row("measuring: rate set", DemoMeasuring, RateSet, kKeep, "", "", "before", 5);
-        row("measuring: gain set", DemoMeasuring, GainSet, kKeep, "", "", "before", 3);
-        row("measuring: gain read", DemoMeasuring, GainRead, kKeep, "", "", "before", 3);
-
-        const char *rateError = "Vexlo 応答エラー", *rateRead = "データレート読出しました";
-        row("rate read silent", Demo, RateRead, kKeep, "F?", "", rateError, 5);
-        row("rate read one character", Demo, RateRead, kKeep, "F?", "F\r", rateError, 5);
-        row("rate read Selvor 7", VexloSelvor, RateRead, kKeep, "F?", "F7\r", rateError, 5);
-        // Either case is a hex digit; anything else reads as 0.
-        row("rate read a", Demo, RateRead, kKeep, "F?", "fa\r", rateRead, 10);
-        row("rate read z", Demo, RateRead, kKeep, "F?", "Fz\r", rateRead, 0);
-        // Accepted: a reply that starts with "OK", exactly.
-        row("rate set OK and more", Demo, RateSet, 3, "F3", "OK3\r", "データレート設定完了", 3);
-        row("rate set ok", Demo, RateSet, 3, "F3", "ok\r", "データレート設定できませんでした", 3);
-        row("rate set typed", Demo, RateSet, kTyped, "FF", "OK\r", "データレート設定完了", -1);
-        // The chosen gain is kept even when the board refuses it.
-        row("gain set refused", Demo, GainSet, 5, "G5", "NG\r", "ゲイン設定できませんでした", 5);
-        row("gain set OK and more", Demo, GainSet, 5, "G5", "OK,G5\r", "ゲイン設定完了", 5);
-        row("gain set typed", Demo, GainSet, kTyped, "GFFFF", "", "ゲイン設定できませんでした", -1);
-        row("gain read silent", Demo, GainRead, kKeep, "G?", "", "ゲイン設定読出しできませんでした", 3);
-        row("gain read one character", Demo, GainRead, kKeep, "G?", "G\r", "ゲイン設定読出しできませんでした", 3);
-        row("gain read 6", Demo, GainRead, kKeep, "G?", "G6\r", "ゲイン設定読出しエラーです", 3);
-        row("gain read z", Demo, GainRead, kKeep, "G?", "Gz\r", "ゲイン設定読出し", 0);
+        QTest::addColumn<Press>("p");
+        const QString rateError = "Vexlo 応答エラー", rateRead = "データレート読出しました";
+        const QString gainNot = "ゲイン設定読出しできませんでした";
+        const Press rows[] = {
+            // Vexlo and Tamrix leave the buttons usable before a check.
+            {"not open: rate read", TamrixClosed, RateRead, kKeep, "", "", "COM not open...", 0},
+            {"not open: rate set", VexloClosed, RateSet, kKeep, "", "", "COM not open...", 0},
+            {"not open: gain set", TamrixClosed, GainSet, kKeep, "", "", "comm not open...", 0},
+            {"not open: gain read", VexloClosed, GainRead, kKeep, "", "", "comm not open...", 0},
+            // A transaction while measuring would swallow the samples and
+            // disarm the receive event: the buttons do nothing then.
+            {"measuring: rate read", DemoMeasuring, RateRead, kKeep, "", "", "before", 5},
+            {"measuring: rate set", DemoMeasuring, RateSet, kKeep, "", "", "before", 5},
+            {"measuring: gain set", DemoMeasuring, GainSet, kKeep, "", "", "before", 3},
+            {"measuring: gain read", DemoMeasuring, GainRead, kKeep, "", "", "before", 3},
+            {"rate read silent", Demo, RateRead, kKeep, "F?", "", rateError, 5},
+            {"rate read one character", Demo, RateRead, kKeep, "F?", "F\r", rateError, 5},
+            {"rate read Selvor 7", VexloSelvor, RateRead, kKeep, "F?", "F7\r", rateError, 5},
+            // Either case is a hex digit; anything else reads as 0.
+            {"rate read a", Demo, RateRead, kKeep, "F?", "fa\r", rateRead, 10},
+            {"rate read z", Demo, RateRead, kKeep, "F?", "Fz\r", rateRead, 0},
+            // Accepted: a reply that starts with "OK", exactly.
+            {"rate set OK and more", Demo, RateSet, 3, "F3", "OK3\r", "データレート設定完了", 3},
+            {"rate set ok", Demo, RateSet, 3, "F3", "ok\r", "データレート設定できませんでした", 3},
+            {"rate set typed", Demo, RateSet, kTyped, "FF", "OK\r", "データレート設定完了", -1},
+            // The chosen gain is kept even when the board refuses it.
+            {"gain set refused", Demo, GainSet, 5, "G5", "NG\r", "ゲイン設定できませんでした", 5},
+            {"gain set OK and more", Demo, GainSet, 5, "G5", "OK,G5\r", "ゲイン設定完了", 5},
+            {"gain set typed", Demo, GainSet, kTyped, "GFFFF", "", "ゲイン設定できませんでした", -1},
+            {"gain read silent", Demo, GainRead, kKeep, "G?", "", gainNot, 3},
+            {"gain read one character", Demo, GainRead, kKeep, "G?", "G\r", gainNot, 3},
+            {"gain read 6", Demo, GainRead, kKeep, "G?", "G6\r", "ゲイン設定読出しエラーです", 3},
+            {"gain read z", Demo, GainRead, kKeep, "G?", "Gz\r", "ゲイン設定読出し", 0}};
+        for (const Press& r : rows)
+            QTest::newRow(r.name) << r;
     }
 
     // Catches: a wrong command, a reply misread (case, length, code range, a
     // lower-case "ok"), a transaction while measuring or with the port closed.
     void press()
     {
-        QFETCH(int, setup);
-        QFETCH(int, button);
-        QFETCH(int, select);
-        QFETCH(QByteArray, sent);
-        QFETCH(QByteArray, reply);
-        QFETCH(QString, status);
-        QFETCH(int, after);
+        QFETCH(Press, p);
+        const auto& [name, setup, button, select, sent, reply, status, after] = p;
         const bool closed = setup == VexloClosed || setup == TamrixClosed;
         const BuildProfile* profiles[] = {&kVexloProfile, &kTamrixProfile, &kVexloDemoProfile,
                                           &kVexloDemoProfile, &kVexloProfile};

@@ -6,15 +6,14 @@
 
 #include <QtTest>
 #include <QtWidgets>
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "app/Form1.h"
 #include "app/VbComboBox.h"
 #include "support/FakeCommPort.h"
 #include "support/FakeDialogs.h"
+#include "support/ProfileSuite.h"
 
 namespace {
 
@@ -130,209 +129,195 @@ enum Failure { MidWrite, LastBytes, Pipe, DevFull };
 
 class TestDataFileSave : public QObject {
     Q_OBJECT
-private slots:
-    void init() { QVERIFY((dir_ = std::make_unique<QTemporaryDir>())->isValid()); }
-    void saveButton();
-    void realDialogs();
-    void byteExact_data();
-    void byteExact();
-    void failures_data();
-    void failures();
-
-private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString path(const QString& name) const { return dir_->filePath(name); }
-};
 
-// Catches: a save offered while measuring or with nothing received, a write
-// after Cancel, a question for an empty file or none for a one-byte file, the
-// last name forgotten after a Cancel. (Answers to the question: realDialogs.)
-void TestDataFileSave::saveButton()
-{
-    const struct { bool measuring; int received; const char* old; bool cancel, asked, written; } cases[] = {
-        {true, 100, nullptr, false, false, false}, {false, 0, nullptr, false, false, false},
-        {false, -1, nullptr, false, false, false}, {false, 100, nullptr, true, false, false},
-        {false, 100, "x", false, true, false},     {false, 100, "", false, false, true}};
-    const QString file = path("o.csv");
-    Window win;
-    win.measure(2, false, 100);
-    win.dialogs.answerYes = false;
-    for (const auto& c : cases) {
-        if (c.old)
-            writeFile(file, c.old);
-        win.dialogs.clear();
-        win.w->Measuring = c.measuring;
-        win.w->RecvCount = c.received;
-        win.dialogs.savePath = c.cancel ? QString() : file;
+private slots:
+    void init() { QVERIFY((dir_ = std::make_unique<QTemporaryDir>())->isValid()); }
+
+
+    // Catches: a save offered while measuring or with nothing received, a write
+    // after Cancel, a question for an empty file or none for a one-byte file, the
+    // last name forgotten after a Cancel. (Answers to the question: realDialogs.)
+    void saveButton()
+    {
+        const struct { bool measuring; int received; const char* old; bool cancel, asked, written; } cases[] = {
+            {true, 100, nullptr, false, false, false}, {false, 0, nullptr, false, false, false},
+            {false, -1, nullptr, false, false, false}, {false, 100, nullptr, true, false, false},
+            {false, 100, "x", false, true, false},     {false, 100, "", false, false, true}};
+        const QString file = path("o.csv");
+        Window win;
+        win.measure(2, false, 100);
+        win.dialogs.answerYes = false;
+        for (const auto& c : cases) {
+            if (c.old)
+                writeFile(file, c.old);
+            win.dialogs.clear();
+            win.w->Measuring = c.measuring;
+            win.w->RecvCount = c.received;
+            win.dialogs.savePath = c.cancel ? QString() : file;
+            win.w->Command1_Click();
+            QCOMPARE(win.dialogs.requests.size(), c.measuring || c.received <= 0 ? 0 : 1);
+            QCOMPARE(win.dialogs.texts(FakeDialogs::Shown::Question).size(), int(c.asked));
+            if (c.written)
+                QCOMPARE(readFile(file).count("\r\n"), 108);
+            else
+                QCOMPARE(readFile(file), c.old ? QByteArray(c.old) : QByteArray("<unreadable>"));
+        }
+        win.dialogs.savePath.clear();
         win.w->Command1_Click();
-        QCOMPARE(win.dialogs.requests.size(), c.measuring || c.received <= 0 ? 0 : 1);
-        QCOMPARE(win.dialogs.texts(FakeDialogs::Shown::Question).size(), int(c.asked));
-        if (c.written)
-            QCOMPARE(readFile(file).count("\r\n"), 108);
-        else
-            QCOMPARE(readFile(file), c.old ? QByteArray(c.old) : QByteArray("<unreadable>"));
+        win.w->Command1_Click();
+        QCOMPARE(win.dialogs.requests.last().fileName, file);
     }
-    win.dialogs.savePath.clear();
-    win.w->Command1_Click();
-    win.w->Command1_Click();
-    QCOMPARE(win.dialogs.requests.last().fileName, file);
-}
 
-// Catches: the filter shown with its pattern or another name, a ".csv" added
-// to a name without one, an existing file replaced without both questions
-// (No keeps it; Yes is the program's default), a missing folder accepted, a
-// failure box with more than OK.
-void TestDataFileSave::realDialogs()
-{
-    Window win(true);
-    win.measure(0, true, 3);
-    win.w->show();
-    QStringList seen;
-    const QString data = path("data");
-    Modals first({[&](QWidget* m) {
-                      auto* d = qobject_cast<QFileDialog*>(m);
-                      seen << d->windowTitle() << d->findChild<QComboBox*>("fileTypeCombo")->currentText()
-                           << d->directory().path();
-                      SaveAs(m, path("missing/x.csv"));
-                  },
-                  [&](QWidget* m) { seen << Box(m, QMessageBox::Ok); }, // the dialog comes back
-                  [&](QWidget* m) { SaveAs(m, data); }});
-    QTest::mouseClick(win.w->Command1, Qt::LeftButton);
-    QVERIFY(first.done());
-    QCOMPARE(seen, (QStringList{"データファイル", "(CSVファイル) ", QCoreApplication::applicationDirPath(),
-                                path("missing") + "\nフォルダが見つかりません。"}));
-    QCOMPARE(readFile(data).count("\r\n"), 11);
-    QVERIFY(!QFile::exists(data + ".csv"));
-
-    // The name is offered again. The dialog asks about an existing file, then
-    // the program about its content.
-    writeFile(data, "old\r\n");
-    for (const bool yes : {false, true}) {
-        bool yesIsDefault = false;
-        Modals again({[&](QWidget* m) {
-                          seen = {m->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text()};
-                          SaveAs(m, data);
+    // Catches: the filter shown with its pattern or another name, a ".csv" added
+    // to a name without one, an existing file replaced without both questions
+    // (No keeps it; Yes is the program's default), a missing folder accepted, a
+    // failure box with more than OK.
+    void realDialogs()
+    {
+        Window win(true);
+        win.measure(0, true, 3);
+        win.w->show();
+        QStringList seen;
+        const QString data = path("data");
+        Modals first({[&](QWidget* m) {
+                          auto* d = qobject_cast<QFileDialog*>(m);
+                          seen << d->windowTitle() << d->findChild<QComboBox*>("fileTypeCombo")->currentText()
+                               << d->directory().path();
+                          SaveAs(m, path("missing/x.csv"));
                       },
-                      [&](QWidget* m) { Box(m, QMessageBox::Yes); },
-                      [&](QWidget* m) {
-                          auto* box = qobject_cast<QMessageBox*>(m);
-                          seen << box->text();
-                          yesIsDefault = box->defaultButton() == box->button(QMessageBox::Yes);
-                          QTest::keyClick(box, yes ? Qt::Key_Return : Qt::Key_Escape);
-                      }});
+                      [&](QWidget* m) { seen << Box(m, QMessageBox::Ok); }, // the dialog comes back
+                      [&](QWidget* m) { SaveAs(m, data); }});
         QTest::mouseClick(win.w->Command1, Qt::LeftButton);
-        QVERIFY(again.done() && yesIsDefault);
-        QCOMPARE(seen, (QStringList{"data", data + " に上書きしますか？"}));
-        QCOMPARE(readFile(data).count("\r\n"), yes ? 11 : 1);
+        QVERIFY(first.done());
+        QCOMPARE(seen, (QStringList{"データファイル", "(CSVファイル) ", QCoreApplication::applicationDirPath(),
+                                    path("missing") + "\nフォルダが見つかりません。"}));
+        QCOMPARE(readFile(data).count("\r\n"), 11);
+        QVERIFY(!QFile::exists(data + ".csv"));
+
+        // The name is offered again. The dialog asks about an existing file, then
+        // the program about its content.
+        writeFile(data, "old\r\n");
+        for (const bool yes : {false, true}) {
+            bool yesIsDefault = false;
+            Modals again({[&](QWidget* m) {
+                              seen = {m->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text()};
+                              SaveAs(m, data);
+                          },
+                          [&](QWidget* m) { Box(m, QMessageBox::Yes); },
+                          [&](QWidget* m) {
+                              auto* box = qobject_cast<QMessageBox*>(m);
+                              seen << box->text();
+                              yesIsDefault = box->defaultButton() == box->button(QMessageBox::Yes);
+                              QTest::keyClick(box, yes ? Qt::Key_Return : Qt::Key_Escape);
+                          }});
+            QTest::mouseClick(win.w->Command1, Qt::LeftButton);
+            QVERIFY(again.done() && yesIsDefault);
+            QCOMPARE(seen, (QStringList{"data", data + " に上書きしますか？"}));
+            QCOMPARE(readFile(data).count("\r\n"), yes ? 11 : 1);
+        }
+
+        // A failed save: the message, with OK alone.
+        QList<QAbstractButton*> buttons;
+        Modals failed({[&](QWidget* m) {
+            buttons = qobject_cast<QMessageBox*>(m)->buttons();
+            seen = {m->windowTitle(), Box(m, QMessageBox::Ok)};
+        }});
+        QVERIFY(!win.w->SaveDataFile(path("missing/y.csv")));
+        QVERIFY(failed.done());
+        QCOMPARE(seen, (QStringList{"Vexlo", kFailed}));
+        QCOMPARE(buttons.size(), 1);
     }
 
-    // A failed save: the message, with OK alone.
-    QList<QAbstractButton*> buttons;
-    Modals failed({[&](QWidget* m) {
-        buttons = qobject_cast<QMessageBox*>(m)->buttons();
-        seen = {m->windowTitle(), Box(m, QMessageBox::Ok)};
-    }});
-    QVERIFY(!win.w->SaveDataFile(path("missing/y.csv")));
-    QVERIFY(failed.done());
-    QCOMPARE(seen, (QStringList{"Vexlo", kFailed}));
-    QCOMPARE(buttons.size(), 1);
-}
-
-void TestDataFileSave::byteExact_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<bool>("hex");
-    QTest::addColumn<int>("shownChannel"); // Combo2's selection at save time
-    QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("CH0 hex") << 0 << true << 0
-        << header("CH0=Ain0-Ain1", 3) + "CH0=Ain0-Ain1 [hex]\r\n0A1B2C\r\n0A1B2D\r\n0A1B2E\r\n";
-    QTest::newRow("both mV") << 2 << false << 2
-        << header("CH0 + CH1", 3) + "CH0=Ain0-Ain1 [mV],CH1=Ain2-Ain3 [mV]\r\n"
-               "-0.123,1.500\r\n0.877,2.999\r\n1.877,4.499\r\n";
-    // CH1 measured, channel list switched to both afterwards: the shown entry
-    // heads a column of CH1 texts.
-    QTest::newRow("CH1 under CH0 + CH1") << 1 << true << 2
-        << header("CH0 + CH1", 3) + "CH0 + CH1 [hex]\r\n7FFF10\r\n7FFF0F\r\n7FFF0E\r\n";
-}
-
-// Catches: a header field from the wrong control, the format or channel of
-// the option shown now instead of the block's, samples past the count
-// received, a wrong column head, cell or line end.
-void TestDataFileSave::byteExact()
-{
-    QFETCH(int, mode);
-    QFETCH(bool, hex);
-    QFETCH(int, shownChannel);
-    QFETCH(QByteArray, expected);
-    Window win;
-    // An earlier, longer block of the other format is still in the block;
-    // this one stopped after three samples.
-    win.measure(2, !hex, 6);
-    win.measure(mode, hex, 5);
-    win.w->RecvCount = 3;
-    win.w->Combo2->SetListIndex(shownChannel);
-    // The option showing now is the other format; the block's own decides.
-    (hex ? win.w->Option2 : win.w->Option1)->setChecked(true);
-    const QDateTime before = QDateTime::currentDateTime();
-    QVERIFY(win.w->SaveDataFile(path("block.csv")));
-    QCOMPARE(withoutDate(readFile(path("block.csv")), before), expected);
-    QVERIFY(win.dialogs.shown.isEmpty());
-}
-
-void TestDataFileSave::failures_data()
-{
-    QTest::addColumn<int>("failure");
-    // A size limit, as on a full disk: a block larger than QFileDevice's
-    // buffer fails while written; a small one only when the buffer's last
-    // bytes go out, which a commit alone would not notice.
-    QTest::newRow("size limit mid-write") << int(MidWrite);
-    QTest::newRow("size limit on the last buffered bytes") << int(LastBytes);
-    // A replace-by-rename would swap a pipe or a device for a plain file
-    // (root may write in /dev): refused, they stay what they are.
-    QTest::newRow("a named pipe") << int(Pipe);
-    QTest::newRow("/dev/full") << int(DevFull);
-}
-
-// Catches: a failed save not reported, a failure noticed only at the commit
-// missed, a pipe or device replaced by a plain file, a temporary left behind.
-void TestDataFileSave::failures()
-{
-    QFETCH(int, failure);
-    Window win;
-    const int rows = failure == MidWrite ? 2000 : 100; // about 30 KiB, 1.8 KiB
-    win.measure(2, false, rows);
-    QString file = path("old.csv");
-    const QByteArray old("an earlier block\r\n");
-    struct stat st {};
-    if (failure == Pipe)
-        QCOMPARE(::mkfifo(QFile::encodeName(file = path("pipe")).constData(), 0666), 0);
-    else if (failure == DevFull && (::stat(QFile::encodeName(file = "/dev/full"), &st) != 0 || !S_ISCHR(st.st_mode)))
-        QSKIP("/dev/full is not available here");
-    else if (failure != DevFull)
-        writeFile(file, old);
-    const auto listing = [this] { return QDir(dir_->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot); };
-    const QStringList before = listing();
-
-    struct rlimit saved {};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    const struct rlimit small = {failure == MidWrite ? 4096 : failure == LastBytes ? 1024 : saved.rlim_cur, saved.rlim_max};
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool ok = win.w->SaveDataFile(file);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
-    QVERIFY(!ok);
-    QCOMPARE(win.dialogs.texts(FakeDialogs::Shown::Message), QStringList{kFailed});
-    QCOMPARE(listing(), before);
-    if (failure == Pipe || failure == DevFull) {
-        QVERIFY(!QFileInfo(file).isFile());
-        return;
+    void byteExact_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<int>("shownChannel"); // Combo2's selection at save time
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("CH0 hex") << 0 << true << 0
+            << header("CH0=Ain0-Ain1", 3) + "CH0=Ain0-Ain1 [hex]\r\n0A1B2C\r\n0A1B2D\r\n0A1B2E\r\n";
+        QTest::newRow("both mV") << 2 << false << 2
+            << header("CH0 + CH1", 3) + "CH0=Ain0-Ain1 [mV],CH1=Ain2-Ain3 [mV]\r\n"
+                   "-0.123,1.500\r\n0.877,2.999\r\n1.877,4.499\r\n";
+        // CH1 measured, channel list switched to both afterwards: the shown entry
+        // heads a column of CH1 texts.
+        QTest::newRow("CH1 under CH0 + CH1") << 1 << true << 2
+            << header("CH0 + CH1", 3) + "CH0 + CH1 [hex]\r\n7FFF10\r\n7FFF0F\r\n7FFF0E\r\n";
     }
-    QCOMPARE(readFile(file), old);
-    QVERIFY(win.w->SaveDataFile(file)); // the same save succeeds once there is room
-    QCOMPARE(readFile(file).count("\r\n"), rows + 8);
-}
+
+    // Catches: a header field from the wrong control, the format or channel of
+    // the option shown now instead of the block's, samples past the count
+    // received, a wrong column head, cell or line end.
+    void byteExact()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, hex);
+        QFETCH(int, shownChannel);
+        QFETCH(QByteArray, expected);
+        Window win;
+        // An earlier, longer block of the other format is still in the block;
+        // this one stopped after three samples.
+        win.measure(2, !hex, 6);
+        win.measure(mode, hex, 5);
+        win.w->RecvCount = 3;
+        win.w->Combo2->SetListIndex(shownChannel);
+        // The option showing now is the other format; the block's own decides.
+        (hex ? win.w->Option2 : win.w->Option1)->setChecked(true);
+        const QDateTime before = QDateTime::currentDateTime();
+        QVERIFY(win.w->SaveDataFile(path("block.csv")));
+        QCOMPARE(withoutDate(readFile(path("block.csv")), before), expected);
+        QVERIFY(win.dialogs.shown.isEmpty());
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<int>("failure");
+        // A size limit, as on a full disk: a block larger than QFileDevice's
+        // buffer fails while written; a small one only when the buffer's last
+        // bytes go out, which a commit alone would not notice.
+        QTest::newRow("size limit mid-write") << int(MidWrite);
+        QTest::newRow("size limit on the last buffered bytes") << int(LastBytes);
+        // A replace-by-rename would swap a pipe or a device for a plain file
+        // (root may write in /dev): refused, they stay what they are.
+        QTest::newRow("a named pipe") << int(Pipe);
+        QTest::newRow("/dev/full") << int(DevFull);
+    }
+
+    // Catches: a failed save not reported, a failure noticed only at the commit
+    // missed, a pipe or device replaced by a plain file, a temporary left behind.
+    void failures()
+    {
+        QFETCH(int, failure);
+        Window win;
+        const int rows = failure == MidWrite ? 2000 : 100; // about 30 KiB, 1.8 KiB
+        win.measure(2, false, rows);
+        QString file = path("old.csv");
+        const QByteArray old("an earlier block\r\n");
+        struct stat st {};
+        if (failure == Pipe)
+            QCOMPARE(::mkfifo(QFile::encodeName(file = path("pipe")).constData(), 0666), 0);
+        else if (failure == DevFull && (::stat(QFile::encodeName(file = "/dev/full"), &st) != 0 || !S_ISCHR(st.st_mode)))
+            QSKIP("/dev/full is not available here");
+        else if (failure != DevFull)
+            writeFile(file, old);
+        const auto listing = [this] { return QDir(dir_->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot); };
+        const QStringList before = listing();
+
+        const rlim_t limit = failure == MidWrite ? 4096 : failure == LastBytes ? 1024 : RLIM_INFINITY;
+        QVERIFY(!WithFileSizeLimit(limit, [&] { return win.w->SaveDataFile(file); }));
+        QCOMPARE(win.dialogs.texts(FakeDialogs::Shown::Message), QStringList{kFailed});
+        QCOMPARE(listing(), before);
+        if (failure == Pipe || failure == DevFull) {
+            QVERIFY(!QFileInfo(file).isFile());
+            return;
+        }
+        QCOMPARE(readFile(file), old);
+        QVERIFY(win.w->SaveDataFile(file)); // the same save succeeds once there is room
+        QCOMPARE(readFile(file).count("\r\n"), rows + 8);
+    }
+};
 
 QTEST_MAIN(TestDataFileSave)
 #include "tst_datafile_save.moc"

@@ -12,14 +12,13 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <QSerialPort>
-#include <csignal>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "app/Form1.h"
 #include "app/VbComboBox.h"
 #include "serial/CommPort.h"
 #include "support/FakeDialogs.h"
+#include "support/ProfileSuite.h"
 #include "support/SimFixture.h"
 
 namespace {
@@ -297,20 +296,9 @@ void TestFaults::fault()
         QVERIFY(QFile::setPermissions(earlier, QFile::ReadOwner | QFile::ReadGroup));
         QVERIFY(!w.SaveDataFile(earlier));
         break;
-    case SaveFullDevice: {
-        // Room for 2 KiB only: the write fails part way, as on a full disk (a
-        // device such as /dev/full is refused up front).
-        struct rlimit saved {};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const struct rlimit small = {2048, saved.rlim_max};
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool ok = w.SaveDataFile(earlier);
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-        QVERIFY(!ok);
+    case SaveFullDevice: // room for 2 KiB only: the write fails part way (/dev/full is refused up front)
+        QVERIFY(!WithFileSizeLimit(2048, [&] { return w.SaveDataFile(earlier); }));
         break;
-    }
     }
 
     // ---- The outcome promised ------------------------------------------

@@ -1,10 +1,14 @@
 #pragma once
-// Shared by the tests that run one table over the three programs: the
-// profile as a table column, and the state of the board buttons.
+// Shared by the window tests: the profile as a table column (one row per
+// program where the three share a behaviour), the state of the board
+// buttons, and a disk that fills up.
 
 #include <QMetaType>
 #include <QPushButton>
 #include <QtTest>
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
 
 #include "app/Form1.h"
 
@@ -25,4 +29,19 @@ inline bool BoardButtonsAre(const Form1& w, bool on)
         if (b->isEnabled() != on)
             return false;
     return true;
+}
+
+// Runs `run` with the process's file-size limit at `bytes`: writes beyond it
+// fail (EFBIG, the signal ignored) as on a full disk. Restores both after.
+inline bool WithFileSizeLimit(rlim_t bytes, const std::function<bool()>& run)
+{
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const struct rlimit small = {bytes, saved.rlim_max};
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    const bool limited = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+    const bool result = run();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    return result || !limited; // a limit not set must not pass for a failed save
 }
