@@ -83,38 +83,30 @@ private slots:
         w.Button1_Click();
 
         const QString settings = tamrix ? QStringLiteral("115200,N,8,1") : QStringLiteral("38400,N,8,1");
-        QCOMPARE(w.ComStatus->text(), settings);
-        QCOMPARE(w.Status->text(), status);
-        QCOMPARE(w.Label1->text(), label);
-        QVERIFY(w.MSComm1->PortOpen() && w.Button1->isEnabled());
-        QCOMPARE(w.Button1->text(), QStringLiteral("閉じる"));
+        QCOMPARE((QStringList{w.ComStatus->text(), w.Status->text(), w.Label1->text(), w.Button1->text()}),
+                 (QStringList{settings, status, label, "閉じる"}));
+        QVERIFY(w.MSComm1->PortOpen());
         if ((model == Model::Tamrix) != tamrix) {
             QVERIFY(sim.board->commands().isEmpty() && sim.board->ignoredBytes() > 0);
             return;
         }
         QCOMPARE(sim.board->commands(), (QList<QByteArray>{"", "?", "S?", "G?", "F?"}));
         QVERIFY(w.Combo3->ListIndex() == board.gainCode && w.GainIndex == board.gainCode);
-        QCOMPARE(w.Combo1->ListCount(), tamrix ? 11 : 7);
-        QCOMPARE(w.Combo1->ListIndex(), board.rateCode);
-        QVERIFY(w.Command6->isEnabled() && w.SendB2->isEnabled());
-        QVERIFY(!w.Option_CM || (!w.Option_CM->isEnabled() && !w.Option_RS->isEnabled()));
+        QVERIFY(w.Combo1->ListCount() == (tamrix ? 11 : 7) && w.Combo1->ListIndex() == board.rateCode);
+        QVERIFY(BoardButtonsAre(w, true) && (!w.Option_CM || (!w.Option_CM->isEnabled() && !w.Option_RS->isEnabled())));
 
         // Set rate and gain on the board, then read them back into lists
         // moved elsewhere meanwhile.
         const int rate = board.rateCode - 1, gain = (board.gainCode + 2) % 6;
-        w.Combo1->SetListIndex(rate);
-        w.Command6_Click();
-        QCOMPARE(w.Status->text(), QStringLiteral("データレート設定完了"));
-        w.Combo3->SetListIndex(gain);
-        w.Command7_Click();
-        QCOMPARE(w.Status->text(), QStringLiteral("ゲイン設定完了"));
+        QStringList statuses;
+        for (const auto& [list, index, press] : {std::tuple{w.Combo1, rate, &Form1::Command6_Click}, {w.Combo3, gain, &Form1::Command7_Click},
+                                                 {w.Combo1, 0, &Form1::Command29_Click}, {w.Combo3, 0, &Form1::Command8_Click}}) {
+            list->SetListIndex(index);
+            (w.*press)();
+            statuses << w.Status->text();
+        }
+        QCOMPARE(statuses, (QStringList{"データレート設定完了", "ゲイン設定完了", "データレート読出しました", "ゲイン設定読出し"}));
         QVERIFY(sim.board->boardState().rateCode == rate && sim.board->boardState().gainCode == gain);
-        w.Combo1->SetListIndex(0);
-        w.Combo3->SetListIndex(0);
-        w.Command29_Click();
-        QCOMPARE(w.Status->text(), QStringLiteral("データレート読出しました"));
-        w.Command8_Click();
-        QCOMPARE(w.Status->text(), QStringLiteral("ゲイン設定読出し"));
         QVERIFY(w.Combo1->ListIndex() == rate && w.Combo3->ListIndex() == gain);
 
         // A silent board: each read ends at its 100 ms time-out, and the wait
@@ -140,9 +132,7 @@ private slots:
         QVERIFY(sim.board->waitForCommands(1, 2000));
         QTest::qWait(50); // anything else would have arrived by now
         QCOMPARE(sim.board->receivedBytes(), QByteArray("\r"));
-        QVERIFY(!w.MSComm1->PortOpen());
-        QCOMPARE(w.ComStatus->text(), settings);
-        QCOMPARE(w.Button1->text(), QStringLiteral("接続確認"));
+        QVERIFY(!w.MSComm1->PortOpen() && w.ComStatus->text() == settings && w.Button1->text() == "接続確認");
     }
 };
 

@@ -20,17 +20,14 @@ private slots:
     // no link not falling back to its tty, links looked for in the wrong folder.
     void resolveName()
     {
-        {
-            ComConfigDir cfg;
-            QVERIFY(cfg.link(12, QStringLiteral("/nowhere/missing")) && cfg.link(5, QStringLiteral("dev5")));
-            // A dangling link still names its target: opening fails later.
-            QCOMPARE(ResolveComPortName(12), QStringLiteral("/nowhere/missing"));
-            QCOMPARE(ResolveComPortName(5), cfg.portsFolder() + QStringLiteral("/dev5")); // relative
-            QCOMPARE(ResolveComPortName(20), QStringLiteral("/dev/ttyS19"));
-            QVERIFY(ResolveComPortName(0).isEmpty() && ResolveComPortName(-3).isEmpty());
-        }
+        ComConfigDir cfg;
+        QVERIFY(cfg.link(12, QStringLiteral("/nowhere/missing")) && cfg.link(5, QStringLiteral("dev5")));
+        // A dangling link still names its target: opening fails later.
+        QCOMPARE(ResolveComPortName(12), QStringLiteral("/nowhere/missing"));
+        QCOMPARE(ResolveComPortName(5), cfg.portsFolder() + QStringLiteral("/dev5")); // relative
+        QCOMPARE(ResolveComPortName(20), QStringLiteral("/dev/ttyS19"));
+        QVERIFY(ResolveComPortName(0).isEmpty() && ResolveComPortName(-3).isEmpty());
         // Without XDG_CONFIG_HOME the links are under $HOME/.config.
-        ComConfigDir restoresXdg;
         qunsetenv("XDG_CONFIG_HOME");
         QCOMPARE(ComPortLinkFolder(), QDir::homePath() + QStringLiteral("/.config/vexlo/ports"));
     }
@@ -47,8 +44,7 @@ private slots:
         QVERIFY(port.Input().isEmpty() && !port.Output("x\r")); // closed: reads and writes nothing
         QVERIFY(pty.write("stale bytes\r")); // waiting before the open: not input of this link
         QVERIFY(port.SetCommPort(4) && port.Open());
-        QVERIFY(!port.Open()); // already open
-        QCOMPARE(port.DeviceName(), pty.slavePath());
+        QVERIFY(!port.Open() && port.DeviceName() == pty.slavePath()); // already open
         QVERIFY(port.Output("G?\r"));
         QCOMPARE(pty.readFor(200), QByteArray("G?\r"));
         QVERIFY(port.Input().isEmpty());
@@ -60,8 +56,7 @@ private slots:
         port.SetRThreshold(0);
         QVERIFY(pty.write("abc") && arrived.wait(1000));
         QTest::qWait(20);
-        QCOMPARE(oncomm.count(), 0);
-        QCOMPARE(port.Input(), QByteArray("abc"));
+        QVERIFY(oncomm.isEmpty() && port.Input() == "abc");
         port.Close();
         port.Close();
         QVERIFY(!port.PortOpen());
