@@ -136,49 +136,26 @@ private slots:
     void init() { QVERIFY((dir_ = std::make_unique<QTemporaryDir>())->isValid()); }
 
 
-    // Catches: a save offered while measuring or with nothing received, a write
-    // after Cancel, a question for an empty file or none for a one-byte file, the
-    // last name forgotten after a Cancel. (Answers to the question: realDialogs.)
-    void saveButton()
-    {
-        const struct { bool measuring; int received; const char* old; bool cancel, asked, written; } cases[] = {
-            {true, 100, nullptr, false, false, false}, {false, 0, nullptr, false, false, false},
-            {false, -1, nullptr, false, false, false}, {false, 100, nullptr, true, false, false},
-            {false, 100, "x", false, true, false},     {false, 100, "", false, false, true}};
-        const QString file = path("o.csv");
-        Window win;
-        win.measure(2, false, 100);
-        win.dialogs.answerYes = false;
-        for (const auto& c : cases) {
-            if (c.old)
-                writeFile(file, c.old);
-            win.dialogs.clear();
-            win.w->Measuring = c.measuring;
-            win.w->RecvCount = c.received;
-            win.dialogs.savePath = c.cancel ? QString() : file;
-            win.w->Command1_Click();
-            QCOMPARE(win.dialogs.requests.size(), c.measuring || c.received <= 0 ? 0 : 1);
-            QCOMPARE(win.dialogs.texts(FakeDialogs::Shown::Question).size(), int(c.asked));
-            if (c.written)
-                QCOMPARE(readFile(file).count("\r\n"), 108);
-            else
-                QCOMPARE(readFile(file), c.old ? QByteArray(c.old) : QByteArray("<unreadable>"));
-        }
-        win.dialogs.savePath.clear();
-        win.w->Command1_Click();
-        win.w->Command1_Click();
-        QCOMPARE(win.dialogs.requests.last().fileName, file);
-    }
-
-    // Catches: the filter shown with its pattern or another name, a ".csv" added
-    // to a name without one, an existing file replaced without both questions
-    // (No keeps it; Yes is the program's default), a missing folder accepted, a
-    // failure box with more than OK.
+    // Catches: a save offered while measuring or with nothing received; the
+    // filter shown with its pattern or another name; a ".csv" added to a name
+    // without one; a missing folder accepted; a write after Cancel; the last
+    // name not offered again; an existing file replaced without both
+    // questions (No keeps it, Yes is the program's default) or an empty one
+    // asked about; a failure box with more than OK.
     void realDialogs()
     {
         Window win(true);
         win.measure(0, true, 3);
         win.w->show();
+        for (const auto& [measuring, received] : {std::pair{true, 3}, {false, 0}, {false, -1}}) {
+            win.w->Measuring = measuring;
+            win.w->RecvCount = received;
+            Modals none({[](QWidget* m) { QMetaObject::invokeMethod(m, "reject", Qt::QueuedConnection); }});
+            QTest::mouseClick(win.w->Command1, Qt::LeftButton);
+            QVERIFY(!none.done());
+        }
+        win.w->Measuring = false;
+        win.w->RecvCount = 3;
         QStringList seen;
         const QString data = path("data");
         Modals first({[&](QWidget* m) {
@@ -196,26 +173,32 @@ private slots:
         QCOMPARE(readFile(data).count("\r\n"), 11);
         QVERIFY(!QFile::exists(data + ".csv"));
 
-        // The name is offered again. The dialog asks about an existing file, then
-        // the program about its content.
-        writeFile(data, "old\r\n");
-        for (const bool yes : {false, true}) {
+        // Cancel, then the same name offered again; the dialog asks about an
+        // existing file, then the program about one with content.
+        Modals cancel({[&](QWidget* m) { QMetaObject::invokeMethod(m, "reject", Qt::QueuedConnection); }});
+        writeFile(data, "");
+        QTest::mouseClick(win.w->Command1, Qt::LeftButton);
+        QVERIFY(cancel.done() && readFile(data).isEmpty());
+        for (const auto& [old, key] : {std::pair{"", Qt::Key_Return}, {"x", Qt::Key_Escape}, {"x", Qt::Key_Return}}) {
+            writeFile(data, old);
             bool yesIsDefault = false;
+            seen.clear();
             Modals again({[&](QWidget* m) {
-                              seen = {m->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text()};
+                              seen << m->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
                               SaveAs(m, data);
                           },
                           [&](QWidget* m) { Box(m, QMessageBox::Yes); },
-                          [&](QWidget* m) {
+                          [&, key = key](QWidget* m) {
                               auto* box = qobject_cast<QMessageBox*>(m);
                               seen << box->text();
                               yesIsDefault = box->defaultButton() == box->button(QMessageBox::Yes);
-                              QTest::keyClick(box, yes ? Qt::Key_Return : Qt::Key_Escape);
+                              QTest::keyClick(box, key);
                           }});
             QTest::mouseClick(win.w->Command1, Qt::LeftButton);
-            QVERIFY(again.done() && yesIsDefault);
-            QCOMPARE(seen, (QStringList{"data", data + " に上書きしますか？"}));
-            QCOMPARE(readFile(data).count("\r\n"), yes ? 11 : 1);
+            QCOMPARE(again.done(), *old != 0); // an empty file is not asked about
+            QCOMPARE(seen, (*old ? QStringList{"data", data + " に上書きしますか？"} : QStringList{"data"}));
+            QVERIFY(!*old || yesIsDefault);
+            QVERIFY(key == Qt::Key_Escape ? readFile(data) == old : readFile(data).count("\r\n") == 11);
         }
 
         // A failed save: the message, with OK alone.
