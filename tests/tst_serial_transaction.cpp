@@ -87,7 +87,12 @@ private slots:
         QCOMPARE(got, QStringLiteral("y"));
     }
 
-    void noNesting_data() { AddProfileRows(); }
+    void noNesting_data()
+    {
+        QTest::addColumn<const BuildProfile*>("profile");
+        for (const BuildProfile* p : {&kVexloDemoProfile, &kVexloProfile, &kTamrixProfile})
+            QTest::newRow(p->programName) << p;
+    }
 
     // Catches: a click or a port choice during a wait that starts a second
     // transaction, changes the port or the model under the first, or

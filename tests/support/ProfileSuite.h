@@ -1,7 +1,6 @@
 #pragma once
-// Shared by the window tests: the profile as a table column (one row per
-// program where the three share a behaviour), the state of the board
-// buttons, and a disk that fills up.
+// Shared by the window tests: the profile as a table column, the state of
+// the board buttons, and a disk that fills up.
 
 #include <QMetaType>
 #include <QPushButton>
@@ -13,14 +12,6 @@
 #include "app/Form1.h"
 
 Q_DECLARE_METATYPE(const BuildProfile*)
-
-// One row per program, named after it.
-inline void AddProfileRows()
-{
-    QTest::addColumn<const BuildProfile*>("profile");
-    for (const BuildProfile* p : {&kVexloDemoProfile, &kVexloProfile, &kTamrixProfile})
-        QTest::newRow(p->programName) << p;
-}
 
 // True when every board button is in the state `on`.
 inline bool BoardButtonsAre(const Form1& w, bool on)
