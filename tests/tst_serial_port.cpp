@@ -1,17 +1,41 @@
-// The real serial port (QtCommPort) on its own: COM-name resolution and the
-// port on a pseudo-terminal - stale input, writes,
-// the receive threshold and a far side that hangs up. (Large bursts through
-// the real port: tst_measure_e2e. The settings texts the programs use reach
-// the line in tst_serial_open and tst_board_e2e.)
+// The real serial port: QtCommPort on its own (COM-name resolution, stale
+// input, writes, the receive threshold and a far side that hangs up), and the
+// window opening, closing and changing it (typed names, line settings, the
+// port list) - on pseudo-terminals linked as COM names in a temporary config
+// folder. (Large bursts through the real port: tst_measure_e2e; COM17, com4,
+// COM0, blanks and a missing or busy port through the connection check:
+// tst_faults.)
 
-#include <QDir>
-#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QtTest>
 #include <ctime>
+#include <termios.h>
 
+#include "app/Form1.h"
+#include "app/VbComboBox.h"
 #include "serial/QtCommPort.h"
+#include "support/FakeDialogs.h"
+#include "support/ProfileSuite.h"
 #include "support/TestPty.h"
+
+namespace {
+QString DeviceOf(Form1& w)
+{
+    auto* port = qobject_cast<QtCommPort*>(w.MSComm1);
+    return port ? port->DeviceName() : QString();
+}
+
+// The operator picks entry `index` with the arrow key from the entry above.
+void ChoosePort(Form1& w, int index)
+{
+    w.ComboCommPort->SetListIndex(index - 1);
+    QTest::keyClick(w.ComboCommPort, Qt::Key_Down);
+}
+} // namespace
 
 class TestSerialPort : public QObject {
     Q_OBJECT
@@ -87,7 +111,113 @@ private slots:
                  qPrintable(QStringLiteral("CPU %1 s in %2 ms").arg(cpu).arg(wall.elapsed())));
         QVERIFY(!port.Output("x\r"));
     }
+
+    void open_data()
+    {
+        QTest::addColumn<const BuildProfile*>("program");
+        QTest::addColumn<QString>("typed");  // "" = the start-up choice "COM4"
+        QTest::addColumn<int>("com");        // 0: not opened
+        QTest::addColumn<QString>("status"); // on failure
+        auto row = [](const BuildProfile* p, const char* typed, int com, const char* status = "") {
+            QTest::addRow("%s '%s'", p->programName, typed) << p << QString::fromLatin1(typed) << com
+                                                           << QString::fromUtf8(status);
+        };
+        const BuildProfile *demo = &kVexloDemoProfile, *tamrix = &kTamrixProfile;
+        // Tamrix chosen: "115200,N,8,1" (Selvor's 38400: portChangeAndClose;
+        // both also in tst_board_e2e, where the simulator answers only at its own).
+        row(demo, "", 4);
+        // Typed names: the number after "COM", halves to even, range 1 to 16.
+        row(demo, "COM4x", 4);
+        row(demo, "COM4.5", 4);
+        row(demo, "COM5.5", 6);
+        row(demo, "COM16", 16);
+        row(demo, "COM&HC", 12); // "&H" and "&O" are read in the COM number only
+        row(demo, "COM16.5", 0, "COM番号は1から16です");
+        row(demo, "COM", 0, "Setting Error");
+        row(&kVexloProfile, "COM17", 0, "可能なCOM番号は1から16です");
+        // Tamrix has no range check: the port layer refuses what is not there.
+        row(tamrix, "COM20", 0, "Setting Error");
+        row(tamrix, "COM1e99", 0, "Setting Error");
+    }
+
+    // Catches: a typed name read wrongly (rounding, "&H", range, per program),
+    // a failure not shown, the wrong device or line settings.
+    void open()
+    {
+        QFETCH(const BuildProfile*, program);
+        QFETCH(QString, typed);
+        QFETCH(int, com);
+        QFETCH(QString, status);
+        ComConfigDir cfg;
+        TestPty pty;
+        QVERIFY(pty.open());
+        for (int n : {4, 6, 12, 16})
+            QVERIFY(pty.linkAs(cfg, n));
+        QVERIFY(cfg.link(20, cfg.path() + QStringLiteral("/gone"))); // whatever /dev holds
+        FakeDialogs dialogs;
+        Form1 w(*program, nullptr, &dialogs);
+        if (w.Option_CM)
+            w.Option_CM->click();
+        if (!typed.isEmpty())
+            w.ComboCommPort->SetText(typed);
+        w.Status->setText(QStringLiteral("before"));
+
+        w.OpenCommPort();
+        QVERIFY(w.PortOpened == (com != 0) && w.MSComm1->PortOpen() == (com != 0));
+        QCOMPARE(w.Status->text(), com ? QStringLiteral("before") : status);
+        QVERIFY(dialogs.shown.isEmpty());
+        if (!com)
+            return;
+        QCOMPARE(w.MSComm1->CommPortNumber(), com);
+        QCOMPARE(DeviceOf(w), pty.slavePath());
+        QCOMPARE(w.MSComm1->RThreshold(), 0);
+        // The line itself: 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control.
+        QCOMPARE(w.MSComm1->Settings(), QStringLiteral("115200,N,8,1"));
+        QCOMPARE(pty.baudRate(), 115200);
+        termios t{};
+        QVERIFY(pty.lineSettings(&t));
+        QVERIFY((t.c_cflag & CSIZE) == CS8 && !(t.c_cflag & (PARENB | CSTOPB | CRTSCTS)) && !(t.c_iflag & (IXON | IXOFF)));
+    }
+
+    // Catches: a port choice that does not move the open link with its
+    // settings, or moves a closed one; a double close that fails or sends; a
+    // choice of a missing device that leaves the window "connected".
+    void portChangeAndClose()
+    {
+        ComConfigDir cfg;
+        TestPty second, third;
+        QVERIFY(second.open() && third.open() && second.linkAs(cfg, 2) && third.linkAs(cfg, 3));
+        QVERIFY(cfg.link(9, cfg.path() + QStringLiteral("/gone")));
+        FakeDialogs dialogs;
+        Form1 w(kVexloDemoProfile, nullptr, &dialogs);
+        w.Option_RS->click();
+        w.ComboCommPort->SetListIndex(2);
+        w.OpenCommPort(); // COM3
+        w.Status->setText(QStringLiteral("status"));
+        ChoosePort(w, 1); // open: "COM2" takes over silently, at Selvor's speed
+        QVERIFY(w.PortOpened && w.MSComm1->CommPortNumber() == 2 && DeviceOf(w) == second.slavePath());
+        QVERIFY(second.baudRate() == 38400 && w.Status->text() == QStringLiteral("status"));
+
+        w.CloseCommPort();
+        w.PortOpened = true;
+        w.CloseCommPort();
+        ChoosePort(w, 2); // closed: waits for the next opening
+        QVERIFY(!w.PortOpened && !w.MSComm1->PortOpen() && second.readFor(50).isEmpty());
+        w.OpenCommPort();
+        QVERIFY(w.PortOpened && DeviceOf(w) == third.slavePath());
+
+        // After a connection check, changed to a missing device: the link is
+        // down and the controls say "not connected".
+        w.EnableControls();
+        w.Button1->setText(QStringLiteral("閉じる"));
+        w.Option_RS->setEnabled(false);
+        ChoosePort(w, 8); // "COM9"
+        QVERIFY(!w.MSComm1->PortOpen() && !w.PortOpened);
+        QCOMPARE(w.Status->text() + w.ComStatus->text() + w.Button1->text(),
+                 QStringLiteral("Setting ErrorCOM Open 失敗 ...接続確認"));
+        QVERIFY(w.Button1->isEnabled() && w.Option_RS->isEnabled() && !w.Command6->isEnabled() && !w.SendB2->isEnabled());
+    }
 };
 
-QTEST_GUILESS_MAIN(TestSerialPort)
+QTEST_MAIN(TestSerialPort)
 #include "tst_serial_port.moc"
