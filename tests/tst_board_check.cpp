@@ -1,17 +1,26 @@
 // The connection check (Button1) and the rate and gain buttons (Command29,
-// Command6, Command7, Command8) against a scripted board on an in-process
+// Command6, Command7, Command8). Against a scripted board on an in-process
 // fake port: failures A to D, a failed opening, replies too short or with a
 // code that is no hex digit, refusals, and how the three programs differ.
-// Good checks and each button's good answer run end to end in tst_board_e2e.
+// End to end (the real port, the simulator on a pseudo-terminal): the good
+// check of both models in the three programs and a wrong model, the buttons'
+// good answers, reads that time out, and the close. (Failures A and B end to
+// end: tst_faults.)
 
 #include <QtTest>
 
 #include <QLabel>
 #include <QLineEdit>
+#include <ctime>
 
 #include "app/VbComboBox.h"
 #include "support/BoardBench.h"
 #include "support/ProfileSuite.h"
+#include "support/SimFixture.h"
+
+using vexlo::sim::BoardState;
+using vexlo::sim::Faults;
+using vexlo::sim::Model;
 
 namespace {
 // A connection check: `command` is answered with `reply` ("" no answer;
@@ -29,6 +38,14 @@ enum Button { RateRead, RateSet, GainSet, GainRead };
 enum Setup { VexloClosed, TamrixClosed, DemoMeasuring, Demo, VexloSelvor };
 constexpr int kTyped = -1; // select: type an entry's text, which selects no entry
 constexpr int kKeep = -2;  // select: leave the selection as the check made it
+
+// CPU time of the calling (window) thread, in seconds.
+double ThreadCpu()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + t.tv_nsec / 1e9;
+}
 // A button pressed: the command expected ("" nothing sent) and its reply
 // ("" none), Status ("before": left as it was) and the list's selection.
 struct Press {
@@ -43,6 +60,8 @@ struct Press {
 } // namespace
 Q_DECLARE_METATYPE(Check)
 Q_DECLARE_METATYPE(Press)
+Q_DECLARE_METATYPE(Model)
+Q_DECLARE_METATYPE(BoardState)
 
 class TestBoardCheck : public QObject {
     Q_OBJECT
@@ -206,6 +225,102 @@ private slots:
         QCOMPARE(list->ListIndex(), after);
         QCOMPARE(int(w.GainIndex), w.Combo3->ListIndex());
         QCOMPARE(w.Combo1->ListCount(), setup == VexloSelvor ? 7 : 11);
+    }
+
+    void endToEnd_data()
+    {
+        QTest::addColumn<const BuildProfile*>("profile");
+        QTest::addColumn<Model>("model");      // the board
+        QTest::addColumn<bool>("tamrix");      // the window's model choice
+        QTest::addColumn<BoardState>("board");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("label");
+        const BoardState on4{true, 4, 2, 3};
+        const auto T = Model::Tamrix, S = Model::Selvor;
+        const BuildProfile* demo = &kVexloDemoProfile;
+        QTest::newRow("Demo Tamrix") << demo << T << true << BoardState{true, 4, 3, 10}
+                                     << "Vexlo : BUF ON, Sinc4" << "BUF ON / Sinc4";
+        QTest::newRow("Demo Selvor") << demo << S << false << BoardState{false, 4, 0, 6}
+                                     << "Vexlo : BUF OFF, Sinc4" << "BUF OFF / Sinc4";
+        QTest::newRow("Vexlo Selvor") << &kVexloProfile << S << false << BoardState{false, 3, 5, 6}
+                                      << "Vexlo : BUF OFF, Sinc3" << "BUF OFF / Sinc3";
+        QTest::newRow("Tamrix") << &kTamrixProfile << T << true << BoardState{true, 3, 1, 8}
+                                << "Tamrix : BUF ON, Sinc3" << "BUF ON / Sinc3";
+        // A Selvor board listens at 38400 baud only: failure A.
+        QTest::newRow("wrong model") << demo << S << true << on4
+                                     << "Vexloが応答しませんでした" << "Label1";
+    }
+
+    // Catches: a wrong line speed for a model, a reply misread over the real
+    // port, a set or read that does not reach the board or the list, a wait
+    // that spins, a close that sends more than one CR.
+    void endToEnd()
+    {
+        QFETCH(const BuildProfile*, profile);
+        QFETCH(Model, model);
+        QFETCH(bool, tamrix);
+        QFETCH(BoardState, board);
+        QFETCH(QString, status);
+        QFETCH(QString, label);
+        SimFixture sim;
+        QVERIFY2(sim.start({model, 4, vexlo::sim::RateMode::Flood, 1, board, {}}), qPrintable(sim.error));
+        FakeDialogs dialogs;
+        Form1 w(*profile, nullptr, &dialogs);
+        if (w.Option_CM)
+            (tamrix ? w.Option_CM : w.Option_RS)->click();
+        w.Button1_Click();
+
+        const QString settings = tamrix ? QStringLiteral("115200,N,8,1") : QStringLiteral("38400,N,8,1");
+        QCOMPARE((QStringList{w.ComStatus->text(), w.Status->text(), w.Label1->text(), w.Button1->text()}),
+                 (QStringList{settings, status, label, "閉じる"}));
+        QVERIFY(w.MSComm1->PortOpen());
+        if ((model == Model::Tamrix) != tamrix) {
+            QVERIFY(sim.board->commands().isEmpty() && sim.board->ignoredBytes() > 0);
+            return;
+        }
+        QCOMPARE(sim.board->commands(), (QList<QByteArray>{"", "?", "S?", "G?", "F?"}));
+        QVERIFY(w.Combo3->ListIndex() == board.gainCode && w.GainIndex == board.gainCode);
+        QVERIFY(w.Combo1->ListCount() == (tamrix ? 11 : 7) && w.Combo1->ListIndex() == board.rateCode);
+        QVERIFY(BoardButtonsAre(w, true) && (!w.Option_CM || (!w.Option_CM->isEnabled() && !w.Option_RS->isEnabled())));
+
+        // Set rate and gain on the board, then read them back into lists
+        // moved elsewhere meanwhile.
+        const int rate = board.rateCode - 1, gain = (board.gainCode + 2) % 6;
+        QStringList statuses;
+        for (const auto& [list, index, press] : {std::tuple{w.Combo1, rate, &Form1::Command6_Click}, {w.Combo3, gain, &Form1::Command7_Click},
+                                                 {w.Combo1, 0, &Form1::Command29_Click}, {w.Combo3, 0, &Form1::Command8_Click}}) {
+            list->SetListIndex(index);
+            (w.*press)();
+            statuses << w.Status->text();
+        }
+        QCOMPARE(statuses, (QStringList{"データレート設定完了", "ゲイン設定完了", "データレート読出しました", "ゲイン設定読出し"}));
+        QVERIFY(sim.board->boardState().rateCode == rate && sim.board->boardState().gainCode == gain);
+        QVERIFY(w.Combo1->ListIndex() == rate && w.Combo3->ListIndex() == gain);
+
+        // A silent board: each read ends at its 100 ms time-out, and the wait
+        // sleeps (a spinning wait would use about all of its time).
+        sim.board->setFaults(Faults{true});
+        QElapsedTimer wall;
+        wall.start();
+        const double cpu0 = ThreadCpu();
+        for (int i = 0; i < 3; ++i) {
+            w.Status->clear();
+            w.Command8_Click();
+            QCOMPARE(w.Status->text(), QStringLiteral("ゲイン設定読出しできませんでした"));
+        }
+        const double cpu = ThreadCpu() - cpu0;
+        const qint64 ms = wall.elapsed();
+        QVERIFY2(ms >= 3 * 95 && ms < 3 * 2000, qPrintable(QString::number(ms)));
+        QVERIFY2(cpu < 0.25 * ms / 1000.0, qPrintable(QStringLiteral("CPU %1 s in %2 ms").arg(cpu).arg(ms)));
+        sim.board->setFaults(Faults());
+
+        // Close: exactly one lone carriage return reaches the board.
+        sim.board->clearLog();
+        w.Button1_Click();
+        QVERIFY(sim.board->waitForCommands(1, 2000));
+        QTest::qWait(50); // anything else would have arrived by now
+        QCOMPARE(sim.board->receivedBytes(), QByteArray("\r"));
+        QVERIFY(!w.MSComm1->PortOpen() && w.ComStatus->text() == settings && w.Button1->text() == "接続確認");
     }
 };
 

@@ -124,7 +124,7 @@ private slots:
         };
         const BuildProfile *demo = &kVexloDemoProfile, *tamrix = &kTamrixProfile;
         // Tamrix chosen: "115200,N,8,1" (Selvor's 38400: portChangeAndClose;
-        // both also in tst_board_e2e, where the simulator answers only at its own).
+        // both also in tst_board_check, where the simulator answers only at its own).
         row(demo, "", 4);
         // Typed names: the number after "COM", halves to even, range 1 to 16.
         row(demo, "COM4x", 4);

@@ -1,7 +1,7 @@
 // The command transaction (SendCommand and its time-out): the outcomes table
 // against the in-process fake port; no nesting in any of the three programs,
 // and closing the window during a wait.
-// (Transactions over the real port, time-outs that sleep: tst_board_e2e.)
+// (Transactions over the real port, time-outs that sleep: tst_board_check.)
 
 #include <QRadioButton>
 #include <QtTest>
