@@ -1,6 +1,6 @@
 // The window itself: start-up state and layout of the three programs, the
 // model choice and centring. (Typed text in the lists: tst_board_check; the
-// nesting guard and closing during a wait: tst_serial_transaction.)
+// nesting guard and closing during a wait: tst_serial_port.)
 
 #include <QtTest>
 #include <QtWidgets>
