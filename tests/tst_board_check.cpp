@@ -39,6 +39,17 @@ enum Setup { VexloClosed, TamrixClosed, DemoMeasuring, Demo, VexloSelvor };
 constexpr int kTyped = -1; // select: type an entry's text, which selects no entry
 constexpr int kKeep = -2;  // select: leave the selection as the check made it
 
+// A good check end to end: the program, the board and the window's model
+// choice, what the board holds, and Status and Label1 afterwards.
+struct EndToEnd {
+    const char* name;
+    const BuildProfile* profile;
+    Model model;
+    bool tamrix;
+    BoardState board;
+    QString status, label;
+};
+
 // CPU time of the calling (window) thread, in seconds.
 double ThreadCpu()
 {
@@ -60,8 +71,7 @@ struct Press {
 } // namespace
 Q_DECLARE_METATYPE(Check)
 Q_DECLARE_METATYPE(Press)
-Q_DECLARE_METATYPE(Model)
-Q_DECLARE_METATYPE(BoardState)
+Q_DECLARE_METATYPE(EndToEnd)
 
 class TestBoardCheck : public QObject {
     Q_OBJECT
@@ -128,12 +138,10 @@ private slots:
             QVERIFY(BoardButtonsAre(w, !statesOn));
             QCOMPARE(w.Combo1->ListCount(), statesOn ? 0 : rateCountBefore);
             QCOMPARE(w.Combo1->ListIndex(), passed ? 5 : statesOn ? -1 : rateBefore);
-            if (w.Option_CM && w.Option_CM->isEnabled()) {
-                // The other model refills the list; the open port keeps its settings.
+            if (w.Option_CM && w.Option_CM->isEnabled()) { // another model: its list, the open port as it was
                 (tamrix ? w.Option_RS : w.Option_CM)->click();
-                QCOMPARE(w.Combo1->ListCount(), tamrix ? 7 : 11);
-                QVERIFY(b.port->PortOpen() && w.Button1->text() == QStringLiteral("閉じる"));
-                QCOMPARE(b.port->Settings(), tamrix ? QStringLiteral("115200,N,8,1") : QStringLiteral("38400,N,8,1"));
+                QVERIFY(w.Combo1->ListCount() == (tamrix ? 7 : 11) && b.port->PortOpen()
+                        && b.port->Settings() == (tamrix ? "115200,N,8,1" : "38400,N,8,1"));
             }
             // Closing sends exactly one lone carriage return and keeps Status.
             b.ClearLog();
@@ -229,26 +237,18 @@ private slots:
 
     void endToEnd_data()
     {
-        QTest::addColumn<const BuildProfile*>("profile");
-        QTest::addColumn<Model>("model");      // the board
-        QTest::addColumn<bool>("tamrix");      // the window's model choice
-        QTest::addColumn<BoardState>("board");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("label");
-        const BoardState on4{true, 4, 2, 3};
-        const auto T = Model::Tamrix, S = Model::Selvor;
+        QTest::addColumn<EndToEnd>("e");
         const BuildProfile* demo = &kVexloDemoProfile;
-        QTest::newRow("Demo Tamrix") << demo << T << true << BoardState{true, 4, 3, 10}
-                                     << "Vexlo : BUF ON, Sinc4" << "BUF ON / Sinc4";
-        QTest::newRow("Demo Selvor") << demo << S << false << BoardState{false, 4, 0, 6}
-                                     << "Vexlo : BUF OFF, Sinc4" << "BUF OFF / Sinc4";
-        QTest::newRow("Vexlo Selvor") << &kVexloProfile << S << false << BoardState{false, 3, 5, 6}
-                                      << "Vexlo : BUF OFF, Sinc3" << "BUF OFF / Sinc3";
-        QTest::newRow("Tamrix") << &kTamrixProfile << T << true << BoardState{true, 3, 1, 8}
-                                << "Tamrix : BUF ON, Sinc3" << "BUF ON / Sinc3";
-        // A Selvor board listens at 38400 baud only: failure A.
-        QTest::newRow("wrong model") << demo << S << true << on4
-                                     << "Vexloが応答しませんでした" << "Label1";
+        const auto T = Model::Tamrix, S = Model::Selvor;
+        const EndToEnd rows[] = {
+            {"Demo Tamrix", demo, T, true, {true, 4, 3, 10}, "Vexlo : BUF ON, Sinc4", "BUF ON / Sinc4"},
+            {"Demo Selvor", demo, S, false, {false, 4, 0, 6}, "Vexlo : BUF OFF, Sinc4", "BUF OFF / Sinc4"},
+            {"Vexlo Selvor", &kVexloProfile, S, false, {false, 3, 5, 6}, "Vexlo : BUF OFF, Sinc3", "BUF OFF / Sinc3"},
+            {"Tamrix", &kTamrixProfile, T, true, {true, 3, 1, 8}, "Tamrix : BUF ON, Sinc3", "BUF ON / Sinc3"},
+            // A Selvor board listens at 38400 baud only: failure A.
+            {"wrong model", demo, S, true, {true, 4, 2, 3}, "Vexloが応答しませんでした", "Label1"}};
+        for (const EndToEnd& r : rows)
+            QTest::newRow(r.name) << r;
     }
 
     // Catches: a wrong line speed for a model, a reply misread over the real
@@ -256,12 +256,8 @@ private slots:
     // that spins, a close that sends more than one CR.
     void endToEnd()
     {
-        QFETCH(const BuildProfile*, profile);
-        QFETCH(Model, model);
-        QFETCH(bool, tamrix);
-        QFETCH(BoardState, board);
-        QFETCH(QString, status);
-        QFETCH(QString, label);
+        QFETCH(EndToEnd, e);
+        const auto& [name, profile, model, tamrix, board, status, label] = e;
         SimFixture sim;
         QVERIFY2(sim.start({model, 4, vexlo::sim::RateMode::Flood, 1, board, {}}), qPrintable(sim.error));
         FakeDialogs dialogs;
