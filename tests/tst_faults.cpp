@@ -69,8 +69,7 @@ struct Rig {
     bool measure(int count)
     {
         start(count);
-        return QTest::qWaitFor([&] { return !w->Measuring; }, 20000) && w->RecvCount == count
-               && w->Status->text().startsWith(kFinished);
+        return QTest::qWaitFor([&] { return !w->Measuring; }, 20000) && w->RecvCount == count && w->Status->text().startsWith(kFinished);
     }
     QString path(const QString& name) const { return files.filePath(name); }
     // Saves the block through the save button; returns the rows written.
@@ -174,9 +173,8 @@ void TestFaults::fault()
     board->setFaults(f);
     board->clearLog();
     const QString earlier = r.path(QStringLiteral("earlier.csv")); // a failed save leaves it alone
-    QFile earlierFile(earlier);
-    QVERIFY(!saveRow || (earlierFile.open(QIODevice::WriteOnly) && earlierFile.write("earlier\r\n") == 9));
-    earlierFile.close();
+    if (QFile e(earlier); saveRow)
+        QVERIFY(e.open(QIODevice::WriteOnly) && e.write("earlier\r\n") == 9);
 
     switch (fault) {
     case Silent: case Late: case Garbage: case BareCr: case SplitReply: case OutOfRangeCodes:

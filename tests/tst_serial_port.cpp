@@ -27,11 +27,7 @@
 #include "support/TestPty.h"
 
 namespace {
-QString DeviceOf(Form1& w)
-{
-    auto* port = qobject_cast<QtCommPort*>(w.MSComm1);
-    return port ? port->DeviceName() : QString();
-}
+QString DeviceOf(Form1& w) { return static_cast<QtCommPort*>(w.MSComm1)->DeviceName(); }
 
 // The operator picks entry `index` with the arrow key from the entry above.
 void ChoosePort(Form1& w, int index)
@@ -314,7 +310,7 @@ private slots:
         QString reply;
         QVERIFY(b.w.SendCommand(QStringLiteral("G?"), reply, 100) && reply == "OK" && !innerOk);
         QCOMPARE(b.port->writes, QList<QByteArray>{"G?\r"});
-        QVERIFY(b.port->CommPortNumber() == 4 && b.port->openCount == 1 && b.w.windowTitle() == title);
+        QVERIFY(b.port->CommPortNumber() == 4 && b.port->PortOpen() && b.w.windowTitle() == title);
         QVERIFY(!b.w.Measuring && b.dialogs.shown.isEmpty());
         // The same clicks once the wait is over do reach their handlers.
         QTest::keyClick(b.w.ComboCommPort, Qt::Key_Down);

@@ -97,7 +97,7 @@ private slots:
         QVERIFY(model < 0 || (w.Option_CM->isChecked() == (model == 1) && !w.Option_RS->isChecked()));
         // Without a model chosen the board buttons are off; otherwise on.
         QVERIFY(w.Button1->isEnabled() == (model != 0) && BoardButtonsAre(w, model != 0));
-        QVERIFY(!w.PortOpened && !w.Measuring && w.RecvCount == 0 && b.port->openCount == 0 && b.port->writes.isEmpty());
+        QVERIFY(!w.PortOpened && !w.Measuring && w.RecvCount == 0 && !b.port->PortOpen() && b.port->writes.isEmpty());
 
         // Layout: client size, the graph, and every control inside its
         // container without overlapping a sibling.
