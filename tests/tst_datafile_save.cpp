@@ -28,8 +28,7 @@ QByteArray readFile(const QString& path)
 void writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
 }
 
 // A Vexlo window (its gain and rate lists are filled at start-up) with the
@@ -54,12 +53,11 @@ struct Window {
         w->MeasuredHex = hex;
         w->SampleCount = w->RecvCount = count;
         w->Combo2->SetListIndex(mode);
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < count; ++i)
             w->Samples.Set(i, {hex ? QString::number(0x0A1B2C + i, 16).toUpper().rightJustified(6, u'0')
                                    : QString::asprintf("%9.4f", (-1234 + 10000 * i) / 10000.0),
                                hex ? QString::number(0x7FFF10 - i, 16).toUpper()
                                    : QString::asprintf("%9.4f", 14995 * (i + 1) / 10000.0)});
-        }
     }
 };
 

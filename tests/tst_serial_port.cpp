@@ -293,7 +293,6 @@ private slots:
         QFETCH(const BuildProfile*, profile);
         FakeBench b(*profile);
         b.w.EnableControls(); // as during a connection check: every button usable
-        b.w.Combo1->SetListIndex(0);
         const QString title = b.w.windowTitle();
         bool innerOk = true;
         QTimer::singleShot(10, &b.w, [&] {
@@ -310,8 +309,8 @@ private slots:
         QString reply;
         QVERIFY(b.w.SendCommand(QStringLiteral("G?"), reply, 100) && reply == "OK" && !innerOk);
         QCOMPARE(b.port->writes, QList<QByteArray>{"G?\r"});
-        QVERIFY(b.port->CommPortNumber() == 4 && b.port->PortOpen() && b.w.windowTitle() == title);
-        QVERIFY(!b.w.Measuring && b.dialogs.shown.isEmpty());
+        QVERIFY(b.port->CommPortNumber() == 4 && b.port->PortOpen() && b.w.windowTitle() == title && !b.w.Measuring);
+        QVERIFY(b.dialogs.shown.isEmpty());
         // The same clicks once the wait is over do reach their handlers.
         QTest::keyClick(b.w.ComboCommPort, Qt::Key_Down);
         QTest::mouseClick(b.w.Command8, Qt::LeftButton);

@@ -81,7 +81,6 @@ private slots:
             QVERIFY2(c, qPrintable(name));
             QCOMPARE(c->property(qobject_cast<QGroupBox*>(c) ? "title" : "text").toString(), text);
         }
-        QCOMPARE(w.Frame3 == nullptr, profile->tamrixLayout);
 
         const QList<std::tuple<VbComboBox*, QStringList, QString, int>> combos = {
             {w.ComboCommPort, {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"}, "COM4", 3},

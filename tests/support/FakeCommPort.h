@@ -5,7 +5,6 @@
 // bytes first reach the driver and reach the program only when the event
 // loop runs; Input() reads only what the program has, ClearInput() drops both.
 
-#include <QByteArray>
 #include <QList>
 #include <functional>
 #include <utility>

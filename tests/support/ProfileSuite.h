@@ -2,9 +2,9 @@
 // Shared by the window tests: the profile as a table column, the state of
 // the board buttons, and a disk that fills up.
 
-#include <QMetaType>
 #include <QPushButton>
 #include <QtTest>
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <sys/resource.h>
@@ -16,10 +16,8 @@ Q_DECLARE_METATYPE(const BuildProfile*)
 // True when every board button is in the state `on`.
 inline bool BoardButtonsAre(const Form1& w, bool on)
 {
-    for (QPushButton* b : {w.Command6, w.Command7, w.Command8, w.Command29, w.Command1, w.SendB2})
-        if (b->isEnabled() != on)
-            return false;
-    return true;
+    const QList<QPushButton*> buttons = {w.Command6, w.Command7, w.Command8, w.Command29, w.Command1, w.SendB2};
+    return std::all_of(buttons.begin(), buttons.end(), [on](QPushButton* b) { return b->isEnabled() == on; });
 }
 
 // Runs `run` with the process's file-size limit at `bytes`: writes beyond it
