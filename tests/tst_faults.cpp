@@ -41,7 +41,7 @@ struct Rig {
     QTemporaryDir files;
     SimFixture sim;
     FakeDialogs dialogs;
-    std::unique_ptr<Form1> w;
+    std::unique_ptr<Form1> w = std::make_unique<Form1>(kVexloDemoProfile, nullptr, &dialogs);
     int saved = 0;
 
     // COM4, flood, seed 1, buffer on, Sinc4, gain code 0, rate code 10 (1200 sps).
@@ -100,8 +100,7 @@ void TestFaults::fault_data()
     const auto row = [](const char* name, Fault f, const QString& status, const char* input = "") {
         QTest::newRow(name) << int(f) << status << QString::fromLatin1(input);
     };
-    const QString finished = kFinished + '*', range = QStringLiteral("COM番号は1から16です");
-    const QString badName = QStringLiteral("COM 設定エラー");
+    const QString finished = kFinished + '*', range = "COM番号は1から16です", badName = "COM 設定エラー";
     row("board silent", Silent, kNoAnswer);
     row("board late", Late, kNoAnswer);
     row("garbage replies", Garbage, QStringLiteral("Vexloの応答エラーです"));
@@ -146,9 +145,8 @@ void TestFaults::fault()
 
     Rig r;
     QVERIFY2(r.files.isValid() && r.startBoard(), qPrintable(r.sim.error));
-    r.w = std::make_unique<Form1>(kVexloDemoProfile, nullptr, &r.dialogs);
-    r.w->Option_CM->click();
     Form1& w = *r.w;
+    w.Option_CM->click();
     vexlo::sim::PtyBoard* board = r.sim.board.get();
 
     // Most rows start from a connected window holding a complete block, so
