@@ -1,18 +1,16 @@
 // The window itself: start-up state and layout of the three programs, the
-// control states and model choice, the editable lists, centring and quitting.
-// (The nesting guard and quitting in the program's own event loop: tst_serial_transaction.)
+// model choice and centring. (Typed text in the lists: tst_board_check; the
+// nesting guard and closing during a wait: tst_serial_port.)
 
 #include <QtTest>
 #include <QtWidgets>
 
 #include "app/Form1.h"
-#include "app/Twips.h"
 #include "app/VbComboBox.h"
 #include "measure/PictureBox.h"
 #include "support/FakeCommPort.h"
 #include "support/FakeDialogs.h"
-
-Q_DECLARE_METATYPE(const BuildProfile*)
+#include "support/ProfileSuite.h"
 
 namespace {
 
@@ -35,15 +33,6 @@ QStringList Entries(const VbComboBox* c)
     return out;
 }
 
-// True when every board button is in the state `on`.
-bool BoardButtons(const Form1& w, bool on)
-{
-    for (QPushButton* b : {w.Command6, w.Command7, w.Command8, w.Command29, w.Command1, w.SendB2})
-        if (b->isEnabled() != on)
-            return false;
-    return true;
-}
-
 const QStringList kFullRates = {"5sps",   "10sps",  "20sps",  "50sps",  "60sps",  "100sps",
                                 "200sps", "400sps", "800sps", "960sps", "1200sps"};
 
@@ -64,6 +53,8 @@ private slots:
         QTest::newRow("Tamrix") << &kTamrixProfile << "Tamrix Demo" << -1 << kFullRates << QSize(534, 539);
     }
 
+    // Catches: a wrong caption, text, list or start-up state in one of the
+    // programs; controls outside their frame or on top of each other.
     void startup()
     {
         QFETCH(const BuildProfile*, profile);
@@ -90,34 +81,22 @@ private slots:
             QVERIFY2(c, qPrintable(name));
             QCOMPARE(c->property(qobject_cast<QGroupBox*>(c) ? "title" : "text").toString(), text);
         }
-        QCOMPARE(w.Frame3 == nullptr, profile->tamrixLayout);
 
         const QList<std::tuple<VbComboBox*, QStringList, QString, int>> combos = {
             {w.ComboCommPort, {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"}, "COM4", 3},
             {w.Combo2, {"CH0=Ain0-Ain1", "CH1=Ain2-Ain3", "CH0 + CH1"}, "CH0=Ain0-Ain1", 0},
             {w.Combo3, {"Gain=1", "Gain=8", "Gain=16", "Gain=32", "Gain=64", "Gain=128"}, "Combo3", -1},
             {w.Combo1, rates, "", -1}};
-        for (const auto& [combo, entries, text, index] : combos) {
-            QCOMPARE(Entries(combo), entries);
-            QCOMPARE(combo->Text(), text);
-            QCOMPARE(combo->ListIndex(), index);
-        }
+        for (const auto& [combo, entries, text, index] : combos)
+            QVERIFY(Entries(combo) == entries && combo->Text() == text && combo->ListIndex() == index);
 
         QVERIFY(w.Option1->isChecked() && !w.Option2->isChecked());
         QCOMPARE(w.Option_CM != nullptr, model >= 0);
         QCOMPARE(w.TamrixSelected(), model != 0);
-        if (model >= 0) {
-            QCOMPARE(w.Option_CM->isChecked(), model == 1);
-            QVERIFY(!w.Option_RS->isChecked() && w.Option_CM->isEnabled() && w.Option_RS->isEnabled());
-        }
+        QVERIFY(model < 0 || (w.Option_CM->isChecked() == (model == 1) && !w.Option_RS->isChecked()));
         // Without a model chosen the board buttons are off; otherwise on.
-        QCOMPARE(w.Button1->isEnabled(), model != 0);
-        QVERIFY(BoardButtons(w, model != 0));
-        for (QWidget* c : std::initializer_list<QWidget*>{w.Combo2, w.ComboCommPort, w.Text1, w.Combo3,
-                                                          w.Option1, w.Option2, w.QuitB})
-            QVERIFY(c->isEnabled());
-        QVERIFY(!w.PortOpened && !w.Measuring && !w.QuitDone && w.RecvCount == 0);
-        QVERIFY(b.port->openCount == 0 && b.port->writes.isEmpty() && !w.Timer1->isActive());
+        QVERIFY(w.Button1->isEnabled() == (model != 0) && BoardButtonsAre(w, model != 0));
+        QVERIFY(!w.PortOpened && !w.Measuring && w.RecvCount == 0 && !b.port->PortOpen() && b.port->writes.isEmpty());
 
         // Layout: client size, the graph, and every control inside its
         // container without overlapping a sibling.
@@ -134,7 +113,6 @@ private slots:
                 QVERIFY2(c == d || c->parentWidget() != d->parentWidget() || !c->geometry().intersects(d->geometry()),
                          qPrintable(c->objectName() + " / " + d->objectName()));
         }
-
         // The format and model options are separate groups.
         if (w.Option_RS)
             w.Option_RS->click();
@@ -142,38 +120,23 @@ private slots:
         QVERIFY(!w.Option1->isChecked() && (!w.Option_RS || w.Option_RS->isChecked()));
     }
 
-    void modelOptionsAndControlStates()
+    // Catches: a model option that does not set the caption and the check
+    // button, a re-click or a change by program taken as a choice, a refill
+    // that selects an entry or loses the operator's pick.
+    void modelOptions()
     {
         Bench b(kVexloDemoProfile);
         Form1& w = *b.w;
         // Demo: a model chosen gives a caption with "demo" and the check button, nothing else.
         QTest::mouseClick(w.Option_RS, Qt::LeftButton);
-        QCOMPARE(w.windowTitle(), QStringLiteral("Selvor demo"));
-        QVERIFY(w.Button1->isEnabled() && BoardButtons(w, false) && !w.TamrixSelected());
+        QVERIFY(w.windowTitle() == "Selvor demo" && w.Button1->isEnabled() && BoardButtonsAre(w, false));
         QTest::mouseClick(w.Option_CM, Qt::LeftButton);
-        QCOMPARE(w.windowTitle(), QStringLiteral("Tamrix demo"));
-        QVERIFY(w.TamrixSelected() && !w.Option_RS->isChecked() && w.Combo1->ListCount() == 0);
+        QVERIFY(w.windowTitle() == "Tamrix demo" && w.TamrixSelected() && w.Combo1->ListCount() == 0);
         // Re-clicking the chosen option, or setting one by program, is no choice.
         w.setWindowTitle(QStringLiteral("unchanged"));
         QTest::mouseClick(w.Option_CM, Qt::LeftButton);
         w.Option_RS->setChecked(true);
         QCOMPARE(w.windowTitle(), QStringLiteral("unchanged"));
-        w.Option_CM->click();
-
-        // Connected: every button on, the model's list with its first entry.
-        w.EnableControls();
-        QVERIFY(w.Button1->isEnabled() && BoardButtons(w, true));
-        QCOMPARE(Entries(w.Combo1), kFullRates);
-        QCOMPARE(w.Combo1->Text(), QStringLiteral("5sps"));
-        // Closed: all off and the list emptied, the model kept.
-        w.DisableControls();
-        QVERIFY(!w.Button1->isEnabled() && BoardButtons(w, false));
-        QVERIFY(w.Combo1->ListCount() == 0 && w.Combo1->Text().isEmpty());
-        QCOMPARE(w.windowTitle(), QStringLiteral("Tamrix demo"));
-        QTest::mouseClick(w.Option_RS, Qt::LeftButton);
-        w.EnableControls();
-        QCOMPARE(Entries(w.Combo1), kFullRates.mid(0, 7));
-        QCOMPARE(w.Combo1->ListIndex(), 0);
 
         // Vexlo: the options refill the list, selecting nothing; re-clicking
         // the chosen model keeps the operator's pick.
@@ -183,67 +146,17 @@ private slots:
         QCOMPARE(v.w->Combo1->ListIndex(), 3);
         QTest::mouseClick(v.w->Option_RS, Qt::LeftButton);
         QCOMPARE(Entries(v.w->Combo1), kFullRates.mid(0, 7));
-        QVERIFY(v.w->Combo1->ListIndex() == -1 && BoardButtons(*v.w, true) && v.port->writes.isEmpty());
+        QVERIFY(v.w->Combo1->ListIndex() == -1 && BoardButtonsAre(*v.w, true) && v.port->writes.isEmpty());
     }
 
-    void typedTextSelectsNoEntry()
+    // Catches: a window placed off the centre of its screen.
+    void centred()
     {
-        Bench b(kVexloProfile);
-        for (const auto& [box, typed] : {std::pair{b.w->Combo1, "10sps"}, {b.w->Combo2, "CH1=Ain2-Ain3"},
-                                         {b.w->Combo3, "Gain=8"}, {b.w->ComboCommPort, "COM12"}}) {
-            QSignalSpy clicks(box, &VbComboBox::Click);
-            box->SetListIndex(0);
-            box->lineEdit()->selectAll();
-            QTest::keyClicks(box->lineEdit(), typed);
-            QTest::keyClick(box->lineEdit(), Qt::Key_Return);
-            // Typed text selects no entry, even when it spells one, and is no click.
-            QCOMPARE(box->Text(), QString::fromLatin1(typed));
-            QCOMPARE(box->ListIndex(), -1);
-            QCOMPARE(clicks.count(), 0);
-            // An entry chosen from the list counts again.
-            box->setCurrentIndex(1);
-            emit box->activated(1);
-            QCOMPARE(box->ListIndex(), 1);
-            QCOMPARE(clicks.count(), 1);
-        }
-        QVERIFY(b.port->writes.isEmpty());
-    }
-
-    void centredPosition()
-    {
-        // Twips, single precision: 16777217 is not a float; it reads as 16777216.
-        const std::tuple<QSizeF, QSizeF, QPointF, QPoint> cases[] = {
-            {{9601, 8041}, {7890, 8040}, {855.5, 0.5}, {57, 0}},
-            {{9600, 7200}, {11000, 9000}, {-700, -900}, {-47, -60}}, // small screen
-            {{16777217, 100}, {1, 100}, {8388607.5, 0}, {559241, 0}}};
-        for (const auto& [screen, window, expected, pixels] : cases) {
-            QCOMPARE(CenteredPosition(screen, window), expected);
-            QCOMPARE(TwipsToPixels(expected), pixels);
-        }
-        // The window itself ends up centred on its screen.
         Bench b(kVexloDemoProfile);
         b.w->move(0, 0);
         b.w->FormToCenter();
         const QPoint off = b.w->frameGeometry().center() - b.w->screen()->geometry().center();
         QVERIFY2(qAbs(off.x()) <= 1 && qAbs(off.y()) <= 1, qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
-    }
-
-    // The window's close control runs the quit steps (QuitB: tst_faults and
-    // tst_serial_transaction), also while a reply is awaited: port closed,
-    // nothing more sent.
-    void closeDuringWaitRunsQuitSteps()
-    {
-        Bench b(kVexloDemoProfile);
-        Form1& w = *b.w;
-        w.PortOpened = b.port->Open();
-        // A long time-out: the quit must end the wait, not the timer.
-        QTimer::singleShot(20, &w, [&w] { w.close(); });
-        QSignalSpy ticks(w.Timer1, &QTimer::timeout);
-        QString reply;
-        QVERIFY(!w.SendCommand(QStringLiteral("G?"), reply, 30000));
-        QVERIFY(ticks.isEmpty() && reply.isEmpty());
-        QVERIFY(w.QuitDone && !w.isVisible() && !w.PortOpened && !b.port->PortOpen());
-        QCOMPARE(b.port->writes, QList<QByteArray>{"G?\r"});
     }
 };
 

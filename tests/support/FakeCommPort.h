@@ -5,7 +5,6 @@
 // bytes first reach the driver and reach the program only when the event
 // loop runs; Input() reads only what the program has, ClearInput() drops both.
 
-#include <QByteArray>
 #include <QList>
 #include <functional>
 #include <utility>
@@ -19,7 +18,7 @@ public:
 
     // --- CommPort -----------------------------------------------------------
     bool PortOpen() const override { return open_; }
-    bool Open() override { return !open_ && !failOpen && (++openCount, open_ = true); }
+    bool Open() override { return !open_ && !failOpen && (open_ = true); }
     void Close() override { open_ = false; driver_.clear(); }
     bool SetCommPort(int number) override { return number >= 1 && (number_ = number, true); }
     int CommPortNumber() const override { return number_; }
@@ -44,7 +43,6 @@ public:
 
     bool failOpen = false;       // Open() fails (busy / missing device)
     QList<QByteArray> writes;    // every Output(), in order
-    int openCount = 0;
 
 private:
     bool open_ = false;

@@ -5,7 +5,6 @@
 QString FakeDialogs::GetSaveFileName(QWidget*, const SaveDialogRequest& request)
 {
     shown.append({Shown::SaveDialog, request.title, request.fileName});
-    requests.append(request);
     return onSaveDialog ? onSaveDialog(request) : savePath;
 }
 

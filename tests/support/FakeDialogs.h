@@ -1,6 +1,7 @@
 #pragma once
 // Scripted message boxes and save dialog for unit tests: every call is
 // recorded, and the answers come from the fields a test sets beforehand.
+// (The real boxes and dialog are driven in tst_datafile_save.)
 
 #include <QList>
 #include <QString>
@@ -13,7 +14,7 @@ public:
     struct Shown {
         enum Kind { Message, Question, SaveDialog } kind;
         QString caption;
-        QString text;
+        QString text; // the save dialog's: the name it offers
     };
 
     void Message(QWidget*, const QString& caption, const QString& text) override
@@ -28,15 +29,13 @@ public:
     QString GetSaveFileName(QWidget* parent, const SaveDialogRequest& request) override;
 
     // --- Answers -----------------------------------------------------------
-    bool answerYes = true;       // AskYesNo's answer
-    QString savePath;            // the save dialog's result ("" = Cancel)
-    // When set, called instead of using savePath (e.g. to act while the
-    // dialog is "open").
+    bool answerYes = true; // AskYesNo's answer
+    QString savePath;      // the save dialog's result ("" = Cancel)
+    // When set, called instead of using savePath (to act while the dialog is "open").
     std::function<QString(const SaveDialogRequest&)> onSaveDialog;
 
     // --- Record ------------------------------------------------------------
-    QList<Shown> shown;                 // every box and dialog, in order
-    QList<SaveDialogRequest> requests;  // every save dialog's settings
+    QList<Shown> shown; // every box and dialog, in order
     QStringList texts(Shown::Kind kind) const;
-    void clear() { shown.clear(); requests.clear(); }
+    void clear() { shown.clear(); }
 };
