@@ -1,8 +1,8 @@
 // The board simulator, as far as the other tests rely on it and cannot see
 // it themselves: the program vexlo-board-sim (used by the demo) serving,
 // pacing and ending cleanly. The model's answers are seen by every end-to-end
-// test (both models' replies in tst_board_e2e, record shapes field by field in
-// tst_measure_e2e), its fault switches in tst_board_e2e and tst_faults.
+// test (both models' replies in tst_board_check, record shapes field by field in
+// tst_measure_e2e), its fault switches in tst_board_check and tst_faults.
 #include <QProcess>
 #include <QDeadlineTimer>
 #include <QSerialPort>
