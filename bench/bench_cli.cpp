@@ -29,20 +29,14 @@
 #include <memory>
 #include <sys/resource.h>
 
+#include "bench/MinimalReader.h"
 #include "sim/PtyBoard.h"
 
 using namespace vexlo::sim;
 
 namespace {
 
-constexpr int kRecordBytes = 19;  // two millivolt fields and the ending character
-
-double threadCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
+using bench::kRecordBytes;
 
 double childrenCpuSeconds()
 {
@@ -74,6 +68,11 @@ struct Measured {
     bool ok = false;
 };
 
+Measured toMeasured(const bench::ReaderRun& r)
+{
+    return {r.wall, r.cpu, r.ok};
+}
+
 Measured runCli(const QStringList& args)
 {
     Measured m;
@@ -89,40 +88,6 @@ Measured runCli(const QStringList& args)
     m.cpu = childrenCpuSeconds() - cpu0;
     m.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     return m;
-}
-
-// The minimal reader: write the start command, read until all bytes are in.
-Measured runMinimal(const QString& path, int records)
-{
-    Measured r;
-    QSerialPort port;
-    port.setPortName(path);
-    if (!port.open(QIODevice::ReadWrite))
-        return r;
-    port.setBaudRate(115200);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    port.clear();
-    const qint64 want = qint64(records) * kRecordBytes;
-    qint64 got = 0;
-    QEventLoop loop;
-    QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
-        got += port.readAll().size();
-        if (got >= want)
-            loop.quit();
-    });
-    QTimer::singleShot(600000, &loop, &QEventLoop::quit);
-    const QByteArray cmd = QByteArrayLiteral("M2")
-                         + QByteArray::number(records, 16).toUpper().rightJustified(4, '0') + '\r';
-    QElapsedTimer t;
-    t.start();
-    const double cpu0 = threadCpuSeconds();
-    port.write(cmd);
-    port.flush();
-    loop.exec();
-    r.wall = t.nsecsElapsed() * 1e-9;
-    r.cpu = threadCpuSeconds() - cpu0;
-    r.ok = got >= want;
-    return r;
 }
 
 } // namespace
@@ -143,7 +108,7 @@ int main(int argc, char** argv)
         return 1;
     const Measured cliPaced = runCli({"acquire", "--com", "4", "--channel", "both", "--format", "mv",
                                       "--count", QString::number(paced), "-o", file, "--quiet"});
-    const Measured minPaced = runMinimal(board->slavePath(), paced);
+    const Measured minPaced = toMeasured(bench::RunMinimalReader(board->slavePath(), paced));
     board.reset();
 
     // ---- flood ----------------------------------------------------------
@@ -156,7 +121,7 @@ int main(int argc, char** argv)
     double minRecords = 0;
     for (int done = 0; done < logged; done += 65535) {
         const int n = qMin(65535, logged - done);
-        const Measured m = runMinimal(board->slavePath(), n);
+        const Measured m = toMeasured(bench::RunMinimalReader(board->slavePath(), n));
         if (!m.ok) {
             std::fprintf(stderr, "minimal flood run failed\n");
             return 1;

@@ -31,6 +31,7 @@
 #include <ctime>
 #include <memory>
 
+#include "bench/MinimalReader.h"
 #include "support/FakeDialogs.h"
 #include "app/Dialogs.h"
 #include "app/Form1.h"
@@ -43,14 +44,7 @@ using namespace vexlo::sim;
 namespace {
 
 constexpr int kBlock = 65535;
-constexpr int kRecordBytes = 19;  // two millivolt fields and the ending character
-
-double threadCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
+using bench::kRecordBytes;
 
 long procStatusKiB(const char* key)
 {
@@ -106,7 +100,7 @@ WindowRun runWindow(Form1& w, int records)
     // the start command has been written (the handler's last step).
     w.SendB2_Click();
     t.start();
-    cpu0 = threadCpuSeconds();
+    cpu0 = bench::ThreadCpuSeconds();
     if (!w.Measuring)
         return r;
     QEventLoop loop;
@@ -120,7 +114,7 @@ WindowRun runWindow(Form1& w, int records)
     auto c = QObject::connect(w.Status, &QLineEdit::textChanged, &loop, [&](const QString& s) {
         if (wall < 0 && s.startsWith(QStringLiteral("測定終了"))) {
             wall = t.nsecsElapsed() * 1e-9;
-            cpu = threadCpuSeconds() - cpu0;
+            cpu = bench::ThreadCpuSeconds() - cpu0;
             loop.quit();
         }
     });
@@ -134,43 +128,9 @@ WindowRun runWindow(Form1& w, int records)
     return r;
 }
 
-// The minimal reader: QSerialPort, write the start command, read until all
-// bytes are in (event driven, like a plain Qt program would).
-WindowRun runMinimal(const QString& path, int records)
+WindowRun toWindowRun(const bench::ReaderRun& r)
 {
-    WindowRun r;
-    QSerialPort port;
-    port.setPortName(path);
-    if (!port.open(QIODevice::ReadWrite))
-        return r;
-    port.setBaudRate(115200);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    port.clear();
-    const qint64 want = qint64(records) * kRecordBytes;
-    qint64 got = 0;
-    QEventLoop loop;
-    QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
-        got += port.readAll().size();
-        if (got >= want)
-            loop.quit();
-    });
-    QObject::connect(&port, &QSerialPort::errorOccurred, &loop, [&](QSerialPort::SerialPortError e) {
-        if (e != QSerialPort::NoError)
-            loop.quit();
-    });
-    QTimer::singleShot(300000, &loop, &QEventLoop::quit);
-    const QByteArray cmd = QByteArrayLiteral("M2") + QByteArray::number(records, 16).toUpper().rightJustified(4, '0') + '\r';
-    port.write(cmd);
-    port.flush();
-    QElapsedTimer t;
-    t.start();
-    const double cpu0 = threadCpuSeconds();
-    loop.exec();
-    r.wall = t.nsecsElapsed() * 1e-9;
-    r.cpu = threadCpuSeconds() - cpu0;
-    r.ok = got >= want;
-    port.close();
-    return r;
+    return {r.wall, r.cpu, r.ok};
 }
 
 bool connectWindow(Form1& w)
@@ -245,7 +205,7 @@ int main(int argc, char** argv)
         w.Button1_Click(); // close the port
     }
     for (int round = 0; round < floodRounds; ++round) {
-        const WindowRun r = runMinimal(board->slavePath(), kBlock);
+        const WindowRun r = toWindowRun(bench::RunMinimalReader(board->slavePath(), kBlock, 300000));
         if (!r.ok) {
             std::fprintf(stderr, "minimal flood run failed\n");
             return 1;
@@ -269,7 +229,7 @@ int main(int argc, char** argv)
         paced = runWindow(w, pacedRecords);
         w.Button1_Click();
     }
-    minimalPaced = runMinimal(board->slavePath(), pacedRecords);
+    minimalPaced = toWindowRun(bench::RunMinimalReader(board->slavePath(), pacedRecords, 300000));
     board.reset();
     if (!paced.ok || !minimalPaced.ok) {
         std::fprintf(stderr, "paced run failed\n");

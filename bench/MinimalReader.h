@@ -1,0 +1,65 @@
+#pragma once
+// The yardstick of the stream benchmarks: the least a Qt program must do to
+// take a two-channel millivolt block off the line. A plain QSerialPort,
+// event driven, writes the start command and reads until every byte is in.
+
+#include <QByteArray>
+#include <QEventLoop>
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QTimer>
+#include <ctime>
+
+namespace bench {
+
+constexpr int kRecordBytes = 19;  // two millivolt fields and the ending character
+
+inline double ThreadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+struct ReaderRun {
+    double wall = 0;  // start command written .. last byte read
+    double cpu = 0;   // this thread's CPU over the same span
+    bool ok = false;  // every byte arrived
+};
+
+inline ReaderRun RunMinimalReader(const QString& path, int records, int timeoutMs = 600000)
+{
+    ReaderRun r;
+    QSerialPort port;
+    port.setPortName(path);
+    if (!port.open(QIODevice::ReadWrite))
+        return r;
+    port.setBaudRate(115200);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.clear();
+    const qint64 want = qint64(records) * kRecordBytes;
+    qint64 got = 0;
+    QEventLoop loop;
+    QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
+        got += port.readAll().size();
+        if (got >= want)
+            loop.quit();
+    });
+    QObject::connect(&port, &QSerialPort::errorOccurred, &loop, [&](QSerialPort::SerialPortError e) {
+        if (e != QSerialPort::NoError)
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    port.write(QByteArrayLiteral("M2") + QByteArray::number(records, 16).toUpper().rightJustified(4, '0') + '\r');
+    port.flush();
+    QElapsedTimer t;
+    t.start();
+    const double cpu0 = ThreadCpuSeconds();
+    loop.exec();
+    r.wall = t.nsecsElapsed() * 1e-9;
+    r.cpu = ThreadCpuSeconds() - cpu0;
+    r.ok = got >= want;
+    return r;
+}
+
+} // namespace bench
