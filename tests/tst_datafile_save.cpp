@@ -89,6 +89,12 @@ struct Modals : QObject {
         clock.start();
         timer.callOnTimeout(this, [this] {
             QWidget* m = QApplication::activeModalWidget();
+            // A window counts once it stayed active over a tick: a dialog whose
+            // own question just closed is active for a moment before it closes too.
+            if (m != seen) {
+                seen = m;
+                return;
+            }
             if (m && m != last && !steps.isEmpty())
                 steps.takeFirst()(last = m);
             else if (m && clock.elapsed() > 10000 && (failed = true))
@@ -98,7 +104,7 @@ struct Modals : QObject {
     }
     bool done() const { return steps.isEmpty() && !failed; }
     QList<std::function<void(QWidget*)>> steps;
-    QPointer<QWidget> last;
+    QPointer<QWidget> last, seen;
     QTimer timer;
     QElapsedTimer clock;
     bool failed = false;
