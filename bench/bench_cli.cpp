@@ -29,7 +29,7 @@
 #include <memory>
 #include <sys/resource.h>
 
-#include "bench/MinimalReader.h"
+#include "bench/StreamBench.h"
 #include "sim/PtyBoard.h"
 
 using namespace vexlo::sim;
@@ -44,22 +44,6 @@ double childrenCpuSeconds()
     getrusage(RUSAGE_CHILDREN, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
          + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
-}
-
-std::unique_ptr<PtyBoard> startBoard(RateMode mode)
-{
-    PtyOptions o;
-    o.model = Model::Tamrix;
-    o.com = 4;
-    o.rateMode = mode;
-    o.state = BoardState{true, 4, 0, 10};
-    auto b = std::make_unique<PtyBoard>(o);
-    QString error;
-    if (!b->start(&error)) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
-        return nullptr;
-    }
-    return b;
 }
 
 struct Measured {
@@ -103,7 +87,7 @@ int main(int argc, char** argv)
     const QString file = out.filePath(QStringLiteral("b.csv"));
 
     // ---- paced at 115200 baud -------------------------------------------
-    auto board = startBoard(RateMode::Line);
+    auto board = bench::StartStreamBoard(RateMode::Line);
     if (!board)
         return 1;
     const Measured cliPaced = runCli({"acquire", "--com", "4", "--channel", "both", "--format", "mv",
@@ -112,7 +96,7 @@ int main(int argc, char** argv)
     board.reset();
 
     // ---- flood ----------------------------------------------------------
-    board = startBoard(RateMode::Flood);
+    board = bench::StartStreamBoard(RateMode::Flood);
     if (!board)
         return 1;
     const Measured cliLog = runCli({"log", "--com", "4", "--channel", "both", "--format", "mv",

@@ -31,7 +31,7 @@
 #include <ctime>
 #include <memory>
 
-#include "bench/MinimalReader.h"
+#include "bench/StreamBench.h"
 #include "support/FakeDialogs.h"
 #include "app/Dialogs.h"
 #include "app/Form1.h"
@@ -62,22 +62,6 @@ void resetPeakRss()
     QFile f(QStringLiteral("/proc/self/clear_refs"));
     if (f.open(QIODevice::WriteOnly))
         f.write("5");
-}
-
-std::unique_ptr<PtyBoard> startBoard(RateMode mode)
-{
-    PtyOptions o;
-    o.model = Model::Tamrix;
-    o.com = 4;
-    o.rateMode = mode;
-    o.state = BoardState{true, 4, 0, 10};
-    auto b = std::make_unique<PtyBoard>(o);
-    QString error;
-    if (!b->start(&error)) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
-        return nullptr;
-    }
-    return b;
 }
 
 struct WindowRun {
@@ -154,7 +138,7 @@ int main(int argc, char** argv)
     FakeDialogs dialogs;
 
     // ---- flood, memory and graph ------------------------------------------
-    auto board = startBoard(RateMode::Flood);
+    auto board = bench::StartStreamBoard(RateMode::Flood);
     if (!board)
         return 1;
     double bestWindow = 1e9, bestMinimal = 1e9, windowCpu = 0, minimalCpu = 0, memDeltaMiB = -1, graphFrames = -1,
@@ -217,7 +201,7 @@ int main(int argc, char** argv)
     board.reset();
 
     // ---- paced at 115200 baud ---------------------------------------------
-    board = startBoard(RateMode::Line);
+    board = bench::StartStreamBoard(RateMode::Line);
     if (!board)
         return 1;
     WindowRun paced, minimalPaced;

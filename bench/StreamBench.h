@@ -1,14 +1,19 @@
 #pragma once
-// The yardstick of the stream benchmarks: the least a Qt program must do to
-// take a two-channel millivolt block off the line. A plain QSerialPort,
-// event driven, writes the start command and reads until every byte is in.
+// What the stream benchmarks share: the simulated board they measure against,
+// and their yardstick, the least a Qt program must do to take a two-channel
+// millivolt block off the line (a plain QSerialPort, event driven, writes the
+// start command and reads until every byte is in).
 
 #include <QByteArray>
 #include <QEventLoop>
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QTimer>
+#include <cstdio>
 #include <ctime>
+#include <memory>
+
+#include "sim/PtyBoard.h"
 
 namespace bench {
 
@@ -19,6 +24,25 @@ inline double ThreadCpuSeconds()
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// A Tamrix board on COM4 (buffer on, gain code 4, filter 0, rate code 10)
+// streaming in `mode`; null, with the reason on stderr, when it cannot start.
+inline std::unique_ptr<vexlo::sim::PtyBoard> StartStreamBoard(vexlo::sim::RateMode mode)
+{
+    using namespace vexlo::sim;
+    PtyOptions o;
+    o.model = Model::Tamrix;
+    o.com = 4;
+    o.rateMode = mode;
+    o.state = BoardState{true, 4, 0, 10};
+    auto b = std::make_unique<PtyBoard>(o);
+    QString error;
+    if (!b->start(&error)) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+        return nullptr;
+    }
+    return b;
 }
 
 struct ReaderRun {
