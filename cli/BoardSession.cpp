@@ -1,8 +1,8 @@
 #include "cli/BoardSession.h"
 
-#include "app/NumberReading.h"
 #include "board/ConnectionCheck.h"
 #include "cli/SignalWatch.h"
+#include "serial/ComName.h"
 #include "serial/QtCommPort.h"
 
 namespace {
@@ -56,25 +56,25 @@ int BoardSession::openPort()
         if (!name.isEmpty() && (name[0].isDigit() || name[0] == u' '))
             name.prepend(QStringLiteral("COM"));
         info_.portName = name;
-        if (!name.startsWith(QStringLiteral("COM"), Qt::CaseSensitive)) {
+        const ComNameReading com = ReadComName(name, 16);
+        switch (com.fault) {
+        case ComNameFault::NotCom:
             Complain(QStringLiteral("COM 設定エラー"));
             return kExitUsage;
-        }
-        const double number = ReadComNumber(QStringView(name).mid(3));
-        if (number > 16) {
+        case ComNameFault::OutOfRange:
             Complain(QStringLiteral("COM番号は1から16です"));
             return kExitUsage;
+        case ComNameFault::NoPort:
+        case ComNameFault::None:
+            break;
         }
-        const std::optional<int> com = RoundHalfEven(number);
-        if (!com || !port_->SetCommPort(*com)) {
+        if (com.fault == ComNameFault::NoPort || !port_->SetCommPort(com.number)) {
             Complain(QStringLiteral("Setting Error"));
             return kExitUsage;
         }
-        info_.portName = QStringLiteral("COM%1").arg(*com);
+        info_.portName = QStringLiteral("COM%1").arg(com.number);
     }
-    const QString settings = options_.tamrix ? QStringLiteral("115200,N,8,1")
-                                             : QStringLiteral("38400,N,8,1");
-    if (!port_->SetSettings(settings) || !port_->Open()) {
+    if (!port_->SetSettings(LineSettingsText(options_.tamrix)) || !port_->Open()) {
         Complain(QStringLiteral("COM Open 失敗 ..."));
         return kExitPort;
     }
@@ -130,42 +130,41 @@ int BoardSession::Connect()
     return kExitOk;
 }
 
+// Sets a code, and with `verify` reads it back; the board's refusal and a
+// read-back that differs each have their own message, a lost port its own.
+int BoardSession::setCode(const QString& set, const QString& query, int code, bool verify,
+                          const QString& refused, const QString& readBackError)
+{
+    const auto fail = [this](const QString& text) {
+        Complain(lost_ ? QStringLiteral("COMポートが切断されました") : text);
+        return lost_ ? kExitPort : kExitNoBoard;
+    };
+    QString reply;
+    if (!transact(set, reply) || !IsAccepted(reply))
+        return fail(refused);
+    if (verify && (!transact(query, reply) || CodeDigit(reply) != std::optional<int>(code)))
+        return fail(readBackError);
+    return kExitOk;
+}
+
 int BoardSession::SetGain(int code, bool verify)
 {
-    const QString failed = QStringLiteral("ゲイン設定できませんでした");
-    QString reply;
-    if (!transact(GainCommand(code), reply) || !IsAccepted(reply)) {
-        Complain(lost_ ? QStringLiteral("COMポートが切断されました") : failed);
-        return lost_ ? kExitPort : kExitNoBoard;
-    }
-    if (verify) {
-        if (!transact(GainQueryCommand(), reply) || CodeDigit(reply) != std::optional<int>(code)) {
-            Complain(lost_ ? QStringLiteral("COMポートが切断されました")
-                           : QStringLiteral("ゲイン設定読出しエラーです"));
-            return lost_ ? kExitPort : kExitNoBoard;
-        }
-    }
-    info_.gainCode = code;
-    return kExitOk;
+    const int rc = setCode(GainCommand(code), GainQueryCommand(), code, verify,
+                           QStringLiteral("ゲイン設定できませんでした"),
+                           QStringLiteral("ゲイン設定読出しエラーです"));
+    if (rc == kExitOk)
+        info_.gainCode = code;
+    return rc;
 }
 
 int BoardSession::SetRate(int code, bool verify)
 {
-    QString reply;
-    const QString failed = QStringLiteral("データレート設定できませんでした");
-    if (!transact(RateCommand(code), reply) || !IsAccepted(reply)) {
-        Complain(lost_ ? QStringLiteral("COMポートが切断されました") : failed);
-        return lost_ ? kExitPort : kExitNoBoard;
-    }
-    if (verify) {
-        if (!transact(RateQueryCommand(), reply) || CodeDigit(reply) != std::optional<int>(code)) {
-            Complain(lost_ ? QStringLiteral("COMポートが切断されました")
-                           : RateErrorText(CliBoardName()));
-            return lost_ ? kExitPort : kExitNoBoard;
-        }
-    }
-    info_.rateCode = code;
-    return kExitOk;
+    const int rc = setCode(RateCommand(code), RateQueryCommand(), code, verify,
+                           QStringLiteral("データレート設定できませんでした"),
+                           RateErrorText(CliBoardName()));
+    if (rc == kExitOk)
+        info_.rateCode = code;
+    return rc;
 }
 
 int BoardSession::Start(bool hex, int channel, int count)

@@ -63,6 +63,8 @@ public:
 private:
     int openPort();
     bool transact(const QString& command, QString& reply);
+    int setCode(const QString& set, const QString& query, int code, bool verify,
+                const QString& refused, const QString& readBackError);
 
     const CliOptions& options_;
     SignalWatch* watch_;

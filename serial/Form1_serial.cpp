@@ -9,8 +9,8 @@
 #include <QRadioButton>
 #include <QTimer>
 
-#include "app/NumberReading.h"
 #include "app/VbComboBox.h"
+#include "serial/ComName.h"
 #include "serial/CommPort.h"
 #include "serial/CommandTransaction.h"
 
@@ -47,32 +47,27 @@ void Form1::OpenCommPort()
     const int index = ComboCommPort->ListIndex();
     const QString name = index < 0 ? ComboCommPort->Text() : ComboCommPort->List(index);
 
-    // 3. The name must begin with "COM" exactly.
-    if (!name.startsWith(QStringLiteral("COM"), Qt::CaseSensitive)) {
+    // 3. - 6. "COM" exactly, then a number by the program's reading rule, in
+    //    the profile's range (when it has one), rounded halves to even.
+    const ComNameReading com = ReadComName(name, Profile().maxComNumber);
+    switch (com.fault) {
+    case ComNameFault::NotCom:
         Status->setText(QStringLiteral("COM 設定エラー"));
         return;
-    }
-
-    // 4. The rest is a number by the program's reading rule.
-    const double number = ReadComNumber(QStringView(name).mid(3));
-
-    // 5. Range check (absent when the profile has none).
-    if (Profile().maxComNumber > 0 && number > Profile().maxComNumber) {
+    case ComNameFault::OutOfRange:
         Status->setText(QString::fromUtf8(Profile().comRangeMessage));
         PortOpened = false;
         return;
+    case ComNameFault::NoPort:
+        return fail();
+    case ComNameFault::None:
+        break;
     }
-
-    // 6. Nearest whole number, halves to even. A number that does not fit an
-    //    integer (only possible without a range check) cannot name a port.
-    const std::optional<int> com = RoundHalfEven(number);
-    if (!com || !MSComm1->SetCommPort(*com))
+    if (!MSComm1->SetCommPort(com.number))
         return fail();
 
     // 7. Line settings of the model.
-    const bool tamrix = Profile().alwaysTamrixSettings || TamrixSelected();
-    const QString settings = tamrix ? QStringLiteral("115200,N,8,1") : QStringLiteral("38400,N,8,1");
-    if (!MSComm1->SetSettings(settings))
+    if (!MSComm1->SetSettings(LineSettingsText(Profile().alwaysTamrixSettings || TamrixSelected())))
         return fail();
 
     // 8. - 13.
