@@ -58,23 +58,29 @@ const char kCommonOptions[] =
 
 const char kExitStatus[] =
     "Exit status:\n"
-    "  0    success (log: also when ended by Ctrl-C, SIGTERM or its limit)\n"
-    "  2    usage error: unknown option, bad value, bad COM name\n"
+    "  0    success (log: also when ended by Ctrl-C, SIGTERM, SIGHUP or its limit)\n"
+    "  2    usage error: unknown option, an option the command does not take, bad\n"
+    "       value, bad COM name\n"
     "  3    the board does not answer, answers badly, refuses a setting or its\n"
     "       stream stalls for more than 5 s\n"
     "  4    the board refused the measurement start (NG)\n"
-    "  5    the port cannot be opened or was lost (hang-up)\n"
-    "  6    the data file cannot be written\n"
-    "  130  acquire interrupted by SIGINT (143: SIGTERM); the records received\n"
-    "       so far are written\n";
+    "  5    the port cannot be opened (the second line says why: missing, not a\n"
+    "       terminal, not permitted, busy) or was lost (hang-up)\n"
+    "  6    the data file or standard output cannot be written (the second line\n"
+    "       gives the path and the system's reason); a block measured by acquire\n"
+    "       then goes to a recovery file whose path is printed\n"
+    "  130  acquire interrupted by SIGINT (143: SIGTERM, 129: SIGHUP); the records\n"
+    "       received so far are written. A signal during the connection check\n"
+    "       ends every command, log too, with these codes\n";
 
 void printUsage(const QString& command)
 {
     QByteArray text;
     if (command == u"ports") {
         text = "Usage: vexlo-cli ports\n"
-               "List the COM names COM1 to COM16 that lead to an existing device, each\n"
-               "with its device, separated by a tab.\n";
+               "List the COM names COM1 to COM16 that lead to a serial device, each with\n"
+               "its device, separated by a tab. Devices that are not terminals, and\n"
+               "/dev/ttyS nodes with no UART behind them, are left out.\n";
     } else if (command == u"info") {
         text = "Usage: vexlo-cli info [--json] [BOARD OPTIONS]\n"
                "Run the connection check (a lone CR, then ?, S?, G?, F?) and print what the\n"
