@@ -231,10 +231,11 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
     info.samplesPerSecond = samplesPerSecond(s.Info().rateCode);
     info.model = o.tamrix ? QStringLiteral("Tamrix") : QStringLiteral("Selvor");
     info.port = s.Info().portName;
-    // Count 0: the board streams until it is stopped.
-    info.started = QDateTime::currentDateTime();
+    // Count 0: the board streams until it is stopped. Record 0's time is
+    // taken as the moment the start command went out.
     if (const int rc = s.Start(o.hex, o.channel, 0))
         return rc;
+    info.started = QDateTime::currentDateTime();
 
     const qint64 limit = o.count.value_or(0);
     const qint64 durationMs = o.durationMs.value_or(0);
