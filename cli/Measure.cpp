@@ -197,9 +197,10 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
                                              .arg(dir, stamp).arg(QCoreApplication::applicationPid());
                 if (WriteDataFileReplacing(recovery, content)) {
                     Complain(QStringLiteral("the %1 records measured are in %2").arg(recv).arg(recovery));
-                    break;
+                    return kExitFile;
                 }
             }
+            Complain(QStringLiteral("the %1 records measured could not be saved anywhere").arg(recv));
             return kExitFile;
         }
         if (o.stats && rc == kExitOk)
