@@ -24,6 +24,7 @@ class QTimer;
 class CommPort;
 class Dialogs;
 class GraphView;
+class LiveViewWindow;
 class NoiseAnalysisWindow;
 class PictureBox;
 class VbComboBox;
@@ -180,7 +181,16 @@ public:
     // The open analysis window, or null.
     NoiseAnalysisWindow* NoiseAnalysis() const;
 
+    // ======================================================================
+    // liveview/: the live view of a running measurement
+    // ======================================================================
+    // The open live view, or null.
+    LiveViewWindow* LiveView() const;
+
 public slots:
+    // Opens the live view ("リアルタイム表示", at most one) or brings it to
+    // the front.
+    void ShowLiveView();
     // Opens the noise analysis window ("ノイズ解析", at most one) or brings
     // it to the front.
     void ShowNoiseAnalysis();
@@ -189,6 +199,13 @@ signals:
     // A block is complete, or a measurement stopped (or lost its port) with
     // samples received: the block may be analysed.
     void BlockCompleted();
+    // A measurement was started (the start command is written), records
+    // first .. first + count - 1 of the block were stored, the measurement
+    // ended (complete, stopped, refused or its port lost). For watchers such
+    // as the live view; nothing of the window depends on them.
+    void MeasurementStarted();
+    void RecordsStored(int first, int count);
+    void MeasurementEnded();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -225,4 +242,6 @@ private:
 
     // analysis/
     QPointer<NoiseAnalysisWindow> noiseAnalysis_;
+    // liveview/
+    QPointer<LiveViewWindow> liveView_;
 };

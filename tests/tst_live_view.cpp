@@ -2,10 +2,14 @@
 // window fed by the main window's measurement.
 
 #include <QtTest>
+#include <QtWidgets>
 #include <cmath>
 
+#include "liveview/LiveViewWindow.h"
+#include "measure/PictureBox.h"
 #include "measure/SampleBlock.h"
 #include "stream/History.h"
+#include "support/BoardBench.h"
 
 namespace {
 
@@ -38,6 +42,9 @@ private slots:
     void historyLevels();
     void historyGaps();
     void historyMemory();
+    void windowNoStream();
+    void windowFollowsAndPauses();
+    void mainWindowUnchanged();
 };
 
 void TestLiveView::historyStats_data()
@@ -163,6 +170,80 @@ void TestLiveView::historyMemory()
     const SpanStats s = h.Stats(1, 0, 1e12);
     QCOMPARE(s.count, qint64(1) << 23);
     QCOMPARE(s.max, 976.0);
+}
+
+// Catches: a shortcut that opens nothing or a second window, a chart or
+// statistics made up without a stream, a closed window still pointed to.
+void TestLiveView::windowNoStream()
+{
+    BoardBench b(kVexloDemoProfile, true);
+    b.w->show();
+    QVERIFY(QTest::qWaitForWindowActive(b.w.get()));
+    QTest::keyClick(b.w.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    LiveViewWindow* v = b.w->LiveView();
+    QVERIFY(v && v->isVisible());
+    QCOMPARE(v->windowTitle(), QStringLiteral("リアルタイム表示"));
+    QCOMPARE(v->Summary->text(), QStringLiteral("表示するストリームはありません"));
+    QVERIFY(v->StatsLabels.empty());
+    b.w->ShowLiveView();
+    QCOMPARE(b.w->findChildren<LiveViewWindow*>().size(), 1);
+    v->CloseButton->click();
+    QTRY_VERIFY(!b.w->LiveView());
+}
+
+// Catches: records of the block not reaching the view (or at the wrong
+// index), statistics of the wrong channel or span, a paused view that still
+// moves, and an end of measurement the view does not notice.
+void TestLiveView::windowFollowsAndPauses()
+{
+    auto b = StartedBench(kVexloDemoProfile, true, 2, QStringLiteral("6"));
+    b->w->ShowLiveView();
+    LiveViewWindow* v = b->w->LiveView();
+    v->SpanList->setCurrentIndex(4);  // the whole stream
+    b->port->Feed("000001000010\r000002000020\r000003000030\r");
+    QTRY_COMPARE(v->Stream().Count(), qint64(3));
+    v->Refresh();
+    QCOMPARE(v->StatsLines(), (QStringList{
+        QStringLiteral("CH0  最新 3  最小 1  最大 3  平均 2.00  RMS 2.16  (3 件)"),
+        QStringLiteral("CH1  最新 48  最小 16  最大 48  平均 32.00  RMS 34.56  (3 件)")}));
+    QCOMPARE(v->StatsLabels[1]->text(), v->StatsLines()[1]);
+    QVERIFY(v->Summary->text().startsWith(QStringLiteral("受信中  3 件")));
+
+    v->PauseButton->click();
+    b->port->Feed("000004000040\r000005000050\r");
+    QTRY_COMPARE(v->Stream().Count(), qint64(5));
+    v->Refresh();
+    QCOMPARE(v->View(), (AxisRange{0, 2}));
+    QVERIFY(v->StatsLines()[0].endsWith(QStringLiteral("(3 件)")));
+    v->PauseButton->click();
+    QCOMPARE(v->View(), (AxisRange{0, 4}));
+
+    b->port->Feed("000006000060\r");
+    QTRY_VERIFY(!v->Stream().Running());
+    QVERIFY(v->Summary->text().startsWith(QStringLiteral("終了  6 件")));
+    QCOMPARE(v->StatsLines()[1],
+             QStringLiteral("CH1  最新 96  最小 16  最大 96  平均 56.00  RMS 62.31  (6 件)"));
+}
+
+// Catches: the open view changing the main window's status line, graph or
+// block (the same block measured with and without it).
+void TestLiveView::mainWindowUnchanged()
+{
+    const QByteArray records = BoardRecords(false, 2, 300, 7u);
+    QString status[2];
+    std::vector<RecordedLine> lines[2];
+    for (int open = 0; open < 2; ++open) {
+        auto b = StartedBench(kVexloDemoProfile, false, 2, QStringLiteral("300"));
+        if (open)
+            b->w->ShowLiveView();
+        b->port->Feed(records);
+        QTRY_VERIFY(!b->w->Measuring);
+        status[open] = b->w->Status->text();
+        lines[open] = b->w->Picture1->Lines();
+        QCOMPARE(b->w->Samples.Ch1(299).toLatin1(), records.mid(299 * 19 + 9, 9));
+    }
+    QCOMPARE(status[1], status[0]);
+    QVERIFY(lines[1] == lines[0] && !lines[0].empty());
 }
 
 QTEST_MAIN(TestLiveView)
