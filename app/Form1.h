@@ -23,6 +23,7 @@ class QRadioButton;
 class QTimer;
 class CommPort;
 class Dialogs;
+struct DataFileContent;
 class GraphView;
 class LiveViewWindow;
 class NoiseAnalysisWindow;
@@ -174,6 +175,14 @@ public:
     // Folder the save dialog starts in: the program's folder, or the home
     // folder when the program's folder cannot be written.
     static QString SaveDialogFolder();
+    // The data file's header for the window's present state and last
+    // measurement (no rows): what the save button writes above the rows.
+    DataFileContent DataFileHeader(const QString& title) const;
+    // The message boxes and save dialog of the window.
+    Dialogs& WindowDialogs() const;
+    // True when `path` may be written: it has no content, or the operator
+    // answered Yes to the overwrite question.
+    bool MayOverwrite(const QString& path);
 
     // ======================================================================
     // analysis/: the noise analysis window
@@ -186,6 +195,10 @@ public:
     // ======================================================================
     // The open live view, or null.
     LiveViewWindow* LiveView() const;
+    // A recording of the live view runs: the start streams with a count of 0
+    // and each receive event hands the input to `StreamReceived` instead of
+    // the block, which stays empty.
+    bool Recording = false;
 
 public slots:
     // Opens the live view ("リアルタイム表示", at most one) or brings it to
@@ -205,6 +218,8 @@ signals:
     // as the live view; nothing of the window depends on them.
     void MeasurementStarted();
     void RecordsStored(int first, int count);
+    // Input arrived during a recording (in RecvBuffer).
+    void StreamReceived();
     void MeasurementEnded();
 
 protected:

@@ -1,6 +1,11 @@
 #include "liveview/LiveViewWindow.h"
 
+#include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QSpinBox>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -15,9 +20,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/Dialogs.h"
 #include "app/Form1.h"
 #include "app/NumberReading.h"
 #include "graphview/GraphView.h"
+#include "liveview/Recorder.h"
 #include "measure/Decoding.h"
 #include "measure/GraphGeometry.h"
 #include "measure/PictureBox.h"
@@ -43,6 +50,16 @@ QString number(double v, int decimals)
 int decimalsFor(double step)
 {
     return step >= 1 ? 0 : int(std::ceil(-std::log10(step) - 1e-9));
+}
+
+// "01:02:03" for a number of milliseconds.
+QString clockText(qint64 ms)
+{
+    const qint64 s = ms / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600, 2, 10, QLatin1Char('0'))
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
 QColor channelColor(int field)
@@ -95,6 +112,40 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     new QVBoxLayout(statsBox_);
     statsBox_->layout()->setContentsMargins(0, 0, 0, 0);
 
+    RecordButton = new QPushButton(QStringLiteral("記録開始(&R)"), this);
+    RecordButton->setObjectName(QStringLiteral("liveRecord"));
+    TimeColumn = new QCheckBox(QStringLiteral("時刻の列を付ける(&T)"), this);
+    TimeColumn->setObjectName(QStringLiteral("liveTimeColumn"));
+    LimitMinutes = new QSpinBox(this);
+    LimitMinutes->setObjectName(QStringLiteral("liveLimitMinutes"));
+    LimitMinutes->setRange(0, 1000000);
+    LimitMinutes->setSpecialValueText(QStringLiteral("なし"));
+    LimitMinutes->setSuffix(QStringLiteral(" 分"));
+    LimitMinutes->setAccessibleName(QStringLiteral("記録時間の上限"));
+    auto* minutesLabel = new QLabel(QStringLiteral("時間の上限(&M):"), this);
+    minutesLabel->setBuddy(LimitMinutes);
+    LimitRecords = new QSpinBox(this);
+    LimitRecords->setObjectName(QStringLiteral("liveLimitRecords"));
+    LimitRecords->setRange(0, 2000000000);
+    LimitRecords->setSpecialValueText(QStringLiteral("なし"));
+    LimitRecords->setSuffix(QStringLiteral(" 件"));
+    LimitRecords->setAccessibleName(QStringLiteral("記録件数の上限"));
+    auto* recordsLabel = new QLabel(QStringLiteral("件数の上限(&N):"), this);
+    recordsLabel->setBuddy(LimitRecords);
+    RecordStatus = new QLabel(this);
+    RecordStatus->setObjectName(QStringLiteral("liveRecordStatus"));
+    RecordStatus->setAccessibleName(QStringLiteral("記録の状態"));
+    RecordStatus->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    RecordStatus->setFocusPolicy(Qt::StrongFocus);
+    auto* recordRow = new QHBoxLayout;
+    recordRow->addWidget(RecordButton);
+    recordRow->addWidget(TimeColumn);
+    recordRow->addWidget(minutesLabel);
+    recordRow->addWidget(LimitMinutes);
+    recordRow->addWidget(recordsLabel);
+    recordRow->addWidget(LimitRecords);
+    recordRow->addStretch(1);
+
     auto* top = new QHBoxLayout;
     top->addWidget(spanLabel);
     top->addWidget(SpanList);
@@ -106,6 +157,8 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     layout->addWidget(Summary);
     layout->addWidget(Chart, 1);
     layout->addWidget(statsBox_);
+    layout->addLayout(recordRow);
+    layout->addWidget(RecordStatus);
     resize(820, 560);
 
     frame_ = new QTimer(this);
@@ -129,6 +182,13 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
             &QWidget::close);
 
+    recorder_ = new Recorder(owner_, &history_, this);
+    connect(recorder_, &Recorder::progressed, this, [this] {
+        showRecording();
+        schedule();
+    });
+    connect(recorder_, &Recorder::ended, this, [this] { showRecording(); });
+    connect(RecordButton, &QPushButton::clicked, this, &LiveViewWindow::RecordClicked);
     connect(owner_, &Form1::MeasurementStarted, this, &LiveViewWindow::begin);
     connect(owner_, &Form1::RecordsStored, this, &LiveViewWindow::records);
     connect(owner_, &Form1::MeasurementEnded, this, &LiveViewWindow::ended);
@@ -139,7 +199,66 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
         if (owner_->RecvCount > 0)
             records(0, owner_->RecvCount);
     }
+    showRecording();
     Refresh();
+}
+
+void LiveViewWindow::closeEvent(QCloseEvent* event)
+{
+    // The recording belongs to the window: closing it ends the recording.
+    recorder_->Stop();
+    QWidget::closeEvent(event);
+}
+
+void LiveViewWindow::RecordClicked()
+{
+    if (recorder_->Active()) {
+        recorder_->Stop();
+        return;
+    }
+    if (owner_->Measuring || owner_->InTransaction())
+        return;
+    SaveDialogRequest request;
+    request.title = QStringLiteral("記録ファイル");
+    request.filterName = QStringLiteral("(CSVファイル) ");
+    request.filterPattern = QStringLiteral("*.csv");
+    request.initialFolder = Form1::SaveDialogFolder();
+    request.fileName = lastRecordName_;
+    const QString path = owner_->WindowDialogs().GetSaveFileName(this, request);
+    if (path.isEmpty() || !owner_->MayOverwrite(path))
+        return;
+    lastRecordName_ = path;
+    Recorder::Limit limit;
+    limit.ms = qint64(LimitMinutes->value()) * 60000;
+    limit.records = LimitRecords->value();
+    recorder_->Start(path, TimeColumn->isChecked(), limit);
+    showRecording();
+}
+
+void LiveViewWindow::showRecording()
+{
+    const bool active = recorder_->Active();
+    RecordButton->setText(active ? QStringLiteral("記録停止(&R)") : QStringLiteral("記録開始(&R)"));
+    RecordButton->setEnabled(active || !owner_->Measuring);
+    TimeColumn->setEnabled(!active);
+    LimitMinutes->setEnabled(!active);
+    LimitRecords->setEnabled(!active);
+    if (recorder_->Path().isEmpty()) {
+        RecordStatus->setText(QStringLiteral("記録していません"));
+        return;
+    }
+    QString text = active ? QStringLiteral("記録中") : QStringLiteral("記録終了");
+    text += QStringLiteral("  経過 %1  %2 件  不正 %3 件  %4 バイト")
+                .arg(clockText(recorder_->ElapsedMs()))
+                .arg(recorder_->Records())
+                .arg(history_.Malformed())
+                .arg(recorder_->FileBytes());
+    if (active && recorder_->LeftMs() >= 0)
+        text += QStringLiteral("  残り %1").arg(clockText(recorder_->LeftMs()));
+    if (active && recorder_->Limits().records > 0)
+        text += QStringLiteral("  残り %1 件").arg(recorder_->Limits().records - recorder_->Records());
+    text += QStringLiteral("  ") + QFileInfo(recorder_->Path()).fileName();
+    RecordStatus->setText(text);
 }
 
 LiveViewWindow::~LiveViewWindow() = default;
@@ -152,6 +271,7 @@ void LiveViewWindow::begin()
     info.samplesPerSecond = ReadNumber(owner_->MeasuredRate);
     info.started = QDateTime::currentDateTime();
     history_.Begin(info);
+    showRecording();
     view_ = {0, 1};
     rebuildStatsLabels();
     Refresh();
@@ -166,6 +286,7 @@ void LiveViewWindow::records(int first, int count)
 void LiveViewWindow::ended()
 {
     history_.Finish(history_.Count());
+    showRecording();
     Refresh();
 }
 

@@ -16,9 +16,12 @@
 #include "stream/History.h"
 
 class Form1;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSpinBox;
+class Recorder;
 class QTimer;
 class LiveChart;
 
@@ -60,8 +63,23 @@ public:
     LiveChart* Chart = nullptr;
     std::vector<QLabel*> StatsLabels;  // one per channel
     QPushButton* CloseButton = nullptr;
+    // Recording: 「記録開始」 / 「記録停止」, the time column, the optional
+    // limits (0 = none) and what the recording has done so far.
+    QPushButton* RecordButton = nullptr;
+    QCheckBox* TimeColumn = nullptr;
+    QSpinBox* LimitMinutes = nullptr;
+    QSpinBox* LimitRecords = nullptr;
+    QLabel* RecordStatus = nullptr;
+    Recorder* Recording() const { return recorder_; }
+    // 「記録開始」: the save dialog, the overwrite question, then the start;
+    // 「記録停止」 while a recording runs.
+    void RecordClicked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    void showRecording();
     void begin();
     void records(int first, int count);
     void ended();
@@ -77,6 +95,8 @@ private:
     QTimer* frame_ = nullptr;
     QElapsedTimer textClock_;
     QWidget* statsBox_ = nullptr;
+    Recorder* recorder_ = nullptr;
+    QString lastRecordName_;
     friend class LiveChart;
 };
 

@@ -67,7 +67,7 @@ void Form1::SendB2_Click()
         return;
     }
 
-    const QString countText = Text1->text();
+    const QString countText = Recording ? QStringLiteral("0") : Text1->text();
     const double value = ReadNumber(countText);
     const std::optional<int> count = RoundHalfEven(value);
     if (countText.isEmpty() || !(value >= 0 && value <= 65535) || !count) {
@@ -146,6 +146,10 @@ void Form1::MSComm1_OnComm(int event)
         SendB2->setText(captionStart());
         Measuring = false;
         emit MeasurementEnded();
+        return;
+    }
+    if (Recording) {
+        emit StreamReceived();
         return;
     }
 

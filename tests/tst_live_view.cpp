@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "liveview/LiveViewWindow.h"
+#include "liveview/Recorder.h"
 #include "measure/PictureBox.h"
 #include "measure/SampleBlock.h"
 #include "stream/History.h"
@@ -45,6 +46,8 @@ private slots:
     void windowNoStream();
     void windowFollowsAndPauses();
     void mainWindowUnchanged();
+    void recorderEnds_data();
+    void recorderEnds();
 };
 
 void TestLiveView::historyStats_data()
@@ -244,6 +247,84 @@ void TestLiveView::mainWindowUnchanged()
     }
     QCOMPARE(status[1], status[0]);
     QVERIFY(lines[1] == lines[0] && !lines[0].empty());
+}
+
+void TestLiveView::recorderEnds_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("limit");  // records; 0 = none
+    QTest::addColumn<int>("rows");   // expected in the file
+
+    // Catches: records past the block's 65535 lost, or the file's count line
+    // not brought up to the rows when the recording is stopped from its window.
+    QTest::newRow("記録停止") << "button" << 0 << 70000;
+    // Catches: the main window's stop leaving the file unfinished.
+    QTest::newRow("測定停止") << "main" << 0 << 70000;
+    // Catches: a lost port ending the measurement but not the file.
+    QTest::newRow("lost port") << "port" << 0 << 70000;
+    // Catches: a limit overshot by the records of the same read.
+    QTest::newRow("limit") << "limit" << 65600 << 65600;
+}
+
+void TestLiveView::recorderEnds()
+{
+    QFETCH(QString, end);
+    QFETCH(int, limit);
+    QFETCH(int, rows);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rec.csv"));
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    }
+    auto b = std::make_unique<BoardBench>(kVexloDemoProfile, true);
+    b->replies["G?"] = "G0\r";
+    b->replies["F5"] = b->replies["G0"] = "OK\r";
+    b->w->Button1_Click();
+    b->w->Option1->setChecked(true);
+    b->dialogs.savePath = path;
+    b->w->ShowLiveView();
+    LiveViewWindow* v = b->w->LiveView();
+    v->LimitRecords->setValue(limit);
+    b->ClearLog();
+    v->RecordButton->click();
+    QVERIFY(v->Recording()->Active());
+    QCOMPARE(b->received.last(), QByteArray("A00000"));  // count 0: until stopped
+    QCOMPARE(b->w->SendB2->text(), QStringLiteral("測定停止"));
+    // The earlier file stays until the stream has begun.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("old"));
+    file.close();
+
+    QByteArray expected;
+    for (int i = 0; i < 70000; ++i) {
+        const QByteArray text = QByteArray::number(0x100000 + i, 16).toUpper();
+        b->port->Feed(text + '\r');
+        if (i < rows)
+            expected += text + "\r\n";
+    }
+    QTRY_COMPARE(v->Recording()->Records(), qint64(rows));
+    if (end == u"button")
+        v->RecordButton->click();
+    else if (end == u"main")
+        b->w->SendB2_Click();
+    else if (end == u"port")
+        emit b->port->PortFailed();
+    QTRY_VERIFY(!v->Recording()->Active());
+    QVERIFY(!b->w->Measuring && !b->w->Recording);
+    QCOMPARE(b->dialogs.texts(FakeDialogs::Shown::Message), QStringList());
+
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const QList<QByteArray> lines = bytes.left(2000).split('\n');
+    const QByteArray countLine = lines.value(6);  // "データ個数 :  70000", padded
+    QCOMPARE(countLine.mid(countLine.lastIndexOf(':') + 1).trimmed().toLongLong(), qint64(rows));
+    qsizetype body = 0;  // past the seven header lines and the column header
+    for (int k = 0; k < 8; ++k)
+        body = bytes.indexOf("\r\n", body) + 2;
+    QVERIFY(bytes.mid(body) == expected);
+    QCOMPARE(v->Stream().Count(), qint64(rows));
 }
 
 QTEST_MAIN(TestLiveView)
