@@ -2,7 +2,8 @@
 // straight into the view's history (no port), then its resident memory and
 // the time to paint the whole run against painting ten seconds of it.
 //
-//   bench_liveview [hours]     (default 72)
+//   bench_liveview [hours] [picture.png]    (default 72 hours; the picture
+//   is the window showing the whole run)
 
 #include <QApplication>
 #include <QComboBox>
@@ -99,5 +100,7 @@ int main(int argc, char** argv)
                 rssMiB);
     std::printf("paint all  %.3f frames  (goal < 0.25); 10 s %.3f frames; all / 10 s %.2f\n",
                 paintAll / frame, paintTen / frame, paintAll / std::max(paintTen, 1e-9));
+    if (argc > 2)
+        v.grab().save(QString::fromLocal8Bit(argv[2]));
     return 0;
 }

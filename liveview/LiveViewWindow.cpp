@@ -498,7 +498,7 @@ void LiveChart::paintEvent(QPaintEvent*)
         p.drawText(QRectF(x - 40, plot.bottom() + 2, 80, kBottom - 2), Qt::AlignHCenter | Qt::AlignTop,
                    number(t, decimals));
     }
-    p.drawText(QRect(0, plot.bottom() + 2, kLeft - 4, kBottom - 2), Qt::AlignRight | Qt::AlignTop,
+    p.drawText(QRect(0, plot.bottom() + 2, kLeft - 16, kBottom - 2), Qt::AlignRight | Qt::AlignTop,
                rate > 0 ? QStringLiteral("秒") : QStringLiteral("サンプル"));
 
     // Gaps: where the stream stalled, across every band.
@@ -524,29 +524,31 @@ void LiveChart::paintEvent(QPaintEvent*)
             hi = any ? std::max(hi, c.hi) : c.hi;
             any = true;
         }
+        const ValueAxis axis = FitValues(lo, hi, h.Info().header.hex);
         p.setPen(channelColor(field));
-        p.drawText(QRectF(4, top + 2, kLeft - 8, fm.height()), Qt::AlignLeft,
-                   QStringLiteral("CH%1").arg(field));
+        p.drawText(QRectF(plot.left() + 6, top + 2, plot.width() - 12, fm.height()), Qt::AlignLeft,
+                   any ? QStringLiteral("CH%1 [%2]").arg(field).arg(axis.unit)
+                       : QStringLiteral("CH%1").arg(field));
         if (!any)
             continue;
-        const ValueAxis axis = FitValues(lo, hi, h.Info().header.hex);
-        const double inner = bandH - 8;  // a little room between bands
+        // Half a line of room above and below, so the labels of two bands
+        // never meet.
+        const double pad = fm.height() / 2.0 + 1;
+        const double inner = bandH - 2 * pad;
         const int vd = decimalsFor(axis.step);
         p.setPen(ink);
         for (double v = axis.range.lo * axis.scale; v <= axis.range.hi * axis.scale + axis.step / 2;
              v += axis.step) {
-            const double y = top + 4 + PixelOfValue(axis.range, v / axis.scale, inner);
+            const double y = top + pad + PixelOfValue(axis.range, v / axis.scale, inner);
             p.drawLine(QPointF(plot.left() - 4, y), QPointF(plot.left(), y));
             p.drawText(QRectF(0, y - fm.height() / 2.0, kLeft - 6, fm.height()), Qt::AlignRight,
                        number(v, vd));
         }
-        p.drawText(QRectF(4, top + 2 + fm.height(), kLeft - 8, fm.height()), Qt::AlignLeft,
-                   axis.unit);
         lines.clear();
         AppendEnvelopeLines(lines, env, axis.range, inner, nullptr, nullptr);
         p.save();
-        p.translate(plot.left(), top + 4);
-        p.setClipRect(QRectF(0, -4, plot.width(), bandH));
+        p.translate(plot.left(), top + pad);
+        p.setClipRect(QRectF(0, -pad, plot.width(), bandH));
         p.setPen(QPen(channelColor(field), 0));
         p.drawLines(lines.data(), int(lines.size()));
         p.restore();
