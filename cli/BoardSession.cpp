@@ -5,12 +5,6 @@
 #include "serial/ComName.h"
 #include "serial/QtCommPort.h"
 
-namespace {
-
-constexpr int kReplyTimeoutMs = 100;
-
-} // namespace
-
 BoardSession::BoardSession(const CliOptions& options, SignalWatch* watch, QObject* parent)
     : QObject(parent), options_(options), watch_(watch)
 {

@@ -54,7 +54,7 @@ void Form1::SendB2_Click()
     }
 
     CmdString = RateCommand(Combo1->ListIndex());
-    if (!SendCommand(CmdString, ReplyString, 100) || !IsAccepted(ReplyString)) {
+    if (!SendCommand(CmdString, ReplyString, kReplyTimeoutMs) || !IsAccepted(ReplyString)) {
         Status->setText(QStringLiteral("データレート設定できませんでした"));
         return;
     }
@@ -62,7 +62,7 @@ void Form1::SendB2_Click()
     GainIndex = qint16(Combo3->ListIndex());
     CmdString = GainCommand(GainIndex);
     ReplyString.clear();
-    if (!SendCommand(CmdString, ReplyString, 100) || !IsAccepted(ReplyString)) {
+    if (!SendCommand(CmdString, ReplyString, kReplyTimeoutMs) || !IsAccepted(ReplyString)) {
         Status->setText(QStringLiteral("ゲイン設定できませんでした"));
         return;
     }
