@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 #include <ctime>
+#include <thread>
 #include <termios.h>
 
 #include "app/Form1.h"
@@ -91,6 +92,28 @@ private slots:
         QVERIFY(oncomm.isEmpty() && port.Input() == "abc");
         port.Close();
         QVERIFY(!port.PortOpen());
+    }
+
+    // Catches: a close that drops what Qt's buffer or the driver still holds
+    // (the stop command or the lone CR written just before closing).
+    void closeDrains()
+    {
+        ComConfigDir cfg;
+        TestPty pty;
+        QVERIFY(pty.open() && pty.linkAs(cfg, 4));
+        QtCommPort port;
+        QVERIFY(port.SetCommPort(4) && port.Open());
+        // Far more than the pty takes before its far side reads: most of it
+        // still waits in Qt's buffer when Close() is called.
+        const QByteArray sent = QByteArray(256 * 1024, 'x') + "AX\r";
+        QVERIFY(port.Output(sent));
+        QByteArray got;
+        std::thread board([&] { got = pty.readFor(1500); });
+        port.Close();
+        board.join();
+        QVERIFY(!port.PortOpen());
+        QCOMPARE(got.size(), sent.size());
+        QVERIFY(got.endsWith("xAX\r"));
     }
 
     // Catches: a hang-up reported twice or never, a read-error loop that
@@ -237,6 +260,9 @@ private slots:
         QTest::newRow("cut, ended late") << no << B{"par", "tial\r"} << D{0, 150} << false << "";
         QTest::newRow("stream tail waiting") << QByteArray("0123456,0123456,") << B{"OK\r"} << D{} << true << "OK";
         QTest::newRow("LF of the last reply") << QByteArray("\n") << B{"OK\r"} << D{} << true << "OK";
+        // The last reply's LF lands after the clear, in front of this reply.
+        QTest::newRow("LF after the clear") << no << B{"\n", "OK\r"} << D{0, 5} << true << "OK";
+        QTest::newRow("LFs, then a lone CR") << no << B{"\n\n\r"} << D{} << false << "";
     }
 
     // Catches: a reply taken before its CR or after the time-out, stale input
