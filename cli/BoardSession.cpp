@@ -174,6 +174,7 @@ int BoardSession::Start(bool hex, int channel, int count)
         Complain(QStringLiteral("COMポートが切断されました"));
         return kExitPort;
     }
+    streamLead_ = true;
     return kExitOk;
 }
 
@@ -186,7 +187,14 @@ void BoardSession::Stop(bool hex)
 
 QByteArray BoardSession::Input()
 {
-    return port_ ? port_->Input() : QByteArray();
+    if (!port_)
+        return {};
+    QByteArray in = port_->Input();
+    // Line feeds before the first record are the late tail of the gain
+    // command's reply, not part of the stream.
+    if (streamLead_)
+        streamLead_ = !DropLeadingLineFeeds(in);
+    return in;
 }
 
 void BoardSession::Wait(int ms)

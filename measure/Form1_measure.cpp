@@ -21,6 +21,7 @@
 #include "measure/PictureBox.h"
 #include "measure/Reception.h"
 #include "serial/CommPort.h"
+#include "serial/CommandTransaction.h"
 
 namespace {
 
@@ -131,9 +132,14 @@ void Form1::MSComm1_OnComm(int event)
 {
     if (event != CommPort::ComEvReceive || !MSComm1)
         return;
+    QByteArray in = MSComm1->Input();
+    // Line feeds before the first record are the late tail of the gain
+    // command's reply, not part of the stream.
+    if (Measuring && RecvCount == 0 && RecvBuffer.isEmpty())
+        DropLeadingLineFeeds(in);
     // One character per byte, so that records are cut by the bytes the
     // board sent whatever they hold.
-    RecvBuffer.append(QLatin1StringView(MSComm1->Input()));
+    RecvBuffer.append(QLatin1StringView(in));
     if (!Measuring)
         return;
 
