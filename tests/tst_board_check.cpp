@@ -53,13 +53,7 @@ struct EndToEnd {
 // The board answers `ms` late (only commands beginning with `only`; "" all)
 // in the check, the gain read or a start; Status afterwards begins so.
 enum LateIn { InCheck, InGainRead, InStart };
-struct Late {
-    const char* name;
-    int ms;
-    QByteArray only;
-    LateIn in;
-    QString status;
-};
+struct Late { const char* name; int ms; QByteArray only; LateIn in; QString status; };
 
 // CPU time of the calling (window) thread, in seconds.
 double ThreadCpu()
