@@ -41,6 +41,7 @@ struct Faults {
     int cutAfterRecords = -1;   // >= 0: a stream stops halfway through record N+1
     // Front-end faults:
     int lateMs = 0;             // > 0: replies leave this many ms after the command
+    QByteArray lateOnly = {};   // not empty: only replies to commands beginning so are late
     bool crLf = false;          // every reply's "\r" is followed by "\n", written separately
     bool lateByte = false;      // every reply is followed by one stray '#', written separately
     int tailGapMs = 0;          // ... this many ms after the reply's last byte

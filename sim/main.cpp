@@ -69,6 +69,7 @@ int main(int argc, char **argv)
         {QStringLiteral("print-ready"), QStringLiteral("Print the line \"READY <pty path>\" once serving.")},
         {QStringLiteral("silent"), QStringLiteral("Fault: never answer and never stream.")},
         {QStringLiteral("late"), QStringLiteral("Fault: send every reply this many ms after its command."), QStringLiteral("ms")},
+        {QStringLiteral("late-only"), QStringLiteral("With --late: only replies to commands that begin with this text are late (e.g. G)."), QStringLiteral("text")},
         {QStringLiteral("bare-cr"), QStringLiteral("Fault: every reply is a lone carriage return.")},
         {QStringLiteral("no-cr"), QStringLiteral("Fault: replies lack their ending carriage return.")},
         {QStringLiteral("crlf"), QStringLiteral("Fault: a line feed follows each reply's carriage return, in a write of its own.")},
@@ -120,6 +121,7 @@ int main(int argc, char **argv)
         && intOption(p, QStringLiteral("hangup-after-commands"), 0, 1 << 30, &f.hangupAfterCommands, &error);
     if (!numbersOk)
         return failUsage(error);
+    f.lateOnly = p.value(QStringLiteral("late-only")).toLatin1();
     f.silent = p.isSet(QStringLiteral("silent"));
     f.bareCr = p.isSet(QStringLiteral("bare-cr"));
     f.noCr = p.isSet(QStringLiteral("no-cr"));

@@ -251,10 +251,19 @@ void TstCli::faults_data()
     QTest::newRow("ports --json") << "" << QStringList{"ports", "--json"} << 2 << "ports: --json does not apply" << -1;
     // Catches: ports listing names that lead to no serial device (COM5 -> /dev/null, COM6 -> a file).
     QTest::newRow("ports") << "ports" << QStringList{"ports"} << 0 << "" << -1;
+    // The 100 ms reply time-out; CR LF replies whose LF is 1, 5 or 20 ms late
+    // (after the next command, after the start) through the check, the gain
+    // set and its read-back, and a block.
+    QTest::newRow("reply at 70 ms") << "late 70" << info << 0 << "" << -1;
+    QTest::newRow("reply at 130 ms") << "late 130" << info << 3 << "Vexloが応答しませんでした" << -1;
+    for (const char* gap : {"1", "5", "20"})
+        QTest::addRow("CR LF, LF %s ms late", gap) << QStringLiteral("crlf %1").arg(gap)
+                                                  << block + QStringList{"--gain", "8"} << 0 << "" << 2000;
 }
 
 // Catches a fault ending with the wrong exit code or message, a file left
-// where none belongs, and received rows lost or miscounted.
+// where none belongs, received rows lost or miscounted, a reply time-out
+// other than 100 ms, and a late LF read as a reply's or the stream's start.
 void TstCli::faults()
 {
     QFETCH(QString, fault);
@@ -262,7 +271,11 @@ void TstCli::faults()
     QFETCH(int, exit);
     QFETCH(QString, message);
     QFETCH(int, rows);
+    const QStringList words = fault.split(u' ');
     Faults f;
+    f.lateMs = words[0] == u"late" ? words.value(1).toInt() : 0;
+    f.crLf = words[0] == u"crlf";
+    f.tailGapMs = f.crLf ? words.value(1).toInt() : 0;
     f.silent = fault == u"silent";
     f.garbage = fault == u"garbage";
     f.refuseStart = fault == u"refuse";
@@ -376,6 +389,8 @@ void TstCli::faults()
     else
         QCOMPARE(got, qsizetype(rows));
     QCOMPARE(lines[6].mid(14).trimmed().toLongLong(), got); // the count line tells the truth
+    if (f.crLf) // a stray LF would be written as "?" in a shifted row
+        QVERIFY(!lines.mid(8).join().contains('?'));
     if (fault == u"sigint" || fault == u"sighup")
         QVERIFY(sim.board->commands().contains("AX"));
     if (args.contains("--time")) {
