@@ -59,6 +59,7 @@ PtyBoard::PtyBoard(const PtyOptions &options)
 {
     m_board.setState(options.state);
     m_board.setFaults(options.faults);
+    m_board.setDrift(options.drift);
 }
 
 PtyBoard::~PtyBoard() { stop(); }

@@ -33,6 +33,7 @@ struct PtyOptions {
     quint64 seed = 1;
     BoardState state;
     Faults faults;
+    Drift drift;                // slow wander of the readings (none by default)
 };
 
 class PtyBoard
