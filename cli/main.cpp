@@ -14,6 +14,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Measure.h"
 #include "cli/SignalWatch.h"
+#include "cli/Sweep.h"
 #include "serial/QtCommPort.h"
 
 #ifndef VEXLO_CLI_VERSION
@@ -106,6 +107,9 @@ void printUsage(const QString& command)
                "  --gain G, --rate R set before measuring (see set)\n"
                "  -o, --output FILE  the data file (a file, not standard output)\n\n";
         text += kCommonOptions;
+    } else if (command == u"sweep") {
+        text = SweepUsage();
+        text += kCommonOptions;
     } else {
         text = "Usage: vexlo-cli COMMAND [OPTION]...\n"
                "Check, set up and measure a Vexlo converter board without the window.\n\n"
@@ -114,7 +118,8 @@ void printUsage(const QString& command)
                "  info       run the connection check and print the board's state\n"
                "  set        set gain and/or data rate\n"
                "  acquire    measure one block into a data file\n"
-               "  log        measure continuously into a data file\n\n"
+               "  log        measure continuously into a data file\n"
+               "  sweep      noise table over gains and data rates\n\n"
                "Options:\n"
                "  -h, --help         show this help (COMMAND --help: the command's help)\n"
                "  --version          show the version and exit\n\n";
@@ -140,6 +145,8 @@ void printUsage(const QString& command)
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
 }
 
+} // namespace
+
 std::optional<int> gainCodeOf(QString text)
 {
     text = text.trimmed();
@@ -159,6 +166,8 @@ std::optional<int> rateCodeOf(QString text)
     const qsizetype i = RateListEntries(kTamrixRateCount).indexOf(text);
     return i < 0 ? std::nullopt : std::optional<int>(int(i));
 }
+
+namespace {
 
 std::optional<qint64> durationOf(const QString& text)
 {
@@ -269,6 +278,9 @@ ParseResult parse(const QStringList& args)
         } else if (arg == u"-o" || arg == u"--output") {
             if (!take(&o.output) || o.output.isEmpty())
                 return usage(QStringLiteral("-o: a file name is missing"));
+        } else if (const int taken = TakeSweepOption(arg, take, o.sweep, &v)) {
+            if (taken < 0)
+                return usage(v);
         } else if (arg.startsWith(u'-') && arg != u"-") {
             return usage(QStringLiteral("unknown option: ") + arg);
         } else if (o.command.isEmpty()) {
@@ -279,7 +291,7 @@ ParseResult parse(const QStringList& args)
     }
     static const QStringList commands{QStringLiteral("ports"), QStringLiteral("info"),
                                       QStringLiteral("set"), QStringLiteral("acquire"),
-                                      QStringLiteral("log")};
+                                      QStringLiteral("log"), QStringLiteral("sweep")};
     if (help) {
         printUsage(o.command);
         r.exit = kExitOk;
@@ -386,5 +398,7 @@ int main(int argc, char** argv)
         return runSet(o, &watch);
     if (o.command == u"acquire")
         return RunAcquire(o, &watch);
+    if (o.command == u"sweep")
+        return RunSweep(o, &watch);
     return RunLog(o, &watch);
 }
