@@ -59,7 +59,6 @@ PtyBoard::PtyBoard(const PtyOptions &options)
 {
     m_board.setState(options.state);
     m_board.setFaults(options.faults);
-    m_board.setDrift(options.drift);
 }
 
 PtyBoard::~PtyBoard() { stop(); }
@@ -240,6 +239,12 @@ void PtyBoard::setFaults(const Faults &faults)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_board.setFaults(faults);
     wake();
+}
+
+void PtyBoard::setDrift(const Drift &drift)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_board.setDrift(drift);
 }
 
 void PtyBoard::setRateMode(RateMode mode)

@@ -122,9 +122,10 @@ int main(int argc, char **argv)
         *out = v;
         return true;
     };
-    if (!realOption(QStringLiteral("drift"), 0, 1e6, &o.drift.walk)
-        || !realOption(QStringLiteral("tempco"), 0, 1e7, &o.drift.tempco)
-        || !realOption(QStringLiteral("tempco-period"), 0.001, 1e9, &o.drift.tempcoPeriodS))
+    Drift drift;
+    if (!realOption(QStringLiteral("drift"), 0, 1e6, &drift.walk)
+        || !realOption(QStringLiteral("tempco"), 0, 1e7, &drift.tempco)
+        || !realOption(QStringLiteral("tempco-period"), 0.001, 1e9, &drift.tempcoPeriodS))
         return failUsage(error);
     Faults &f = o.faults;
     const bool numbersOk =
@@ -152,6 +153,7 @@ int main(int argc, char **argv)
     f.refuseStart = p.isSet(QStringLiteral("refuse-start"));
 
     PtyBoard board(o);
+    board.setDrift(drift);
     if (!board.start(&error)) {
         std::fprintf(stderr, "vexlo-board-sim: %s\n", qPrintable(error));
         return 1;

@@ -55,6 +55,8 @@ private slots:
     void logPastOneBlockUntilSigint();
     void faults_data();
     void faults();
+    void sweep_data();
+    void sweep();
 };
 
 void TstCli::sameFileAsWindow_data()
@@ -198,6 +200,11 @@ void TstCli::faults_data()
     QTest::newRow("count too large") << "" << QStringList{"acquire", "--count", "65536", "-o", "-"} << 2
                                      << "データ個数が正しくありません" << -1;
     QTest::newRow("SIGINT mid-block") << "sigint" << block << 130 << "測定停止しました" << 0;
+    // 6 cells of 500 records at 1200 sps take 2.5 s: the signal comes mid-sweep.
+    QTest::newRow("SIGINT mid-sweep") << "sigint" << QStringList{"sweep", "--com", "4", "--rates", "1200sps", "--count", "500"}
+                                      << 130 << "測定停止しました" << -1;
+    QTest::newRow("sweep, start refused") << "refuse" << QStringList{"sweep", "--com", "4", "--gains", "1", "--rates", "5sps"}
+                                          << 3 << "測定開始エラー... " << -1;
 }
 
 // Catches a fault ending with the wrong exit code or message, a file left
@@ -242,6 +249,66 @@ void TstCli::faults()
     QCOMPARE(lines[6].mid(14).trimmed().toLongLong(), got); // the count line tells the truth
     if (fault == u"sigint")
         QVERIFY(sim.board->commands().contains("AX"));
+}
+
+void TstCli::sweep_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QList<double>>("rms"); // CH0 RMS codes, rates x gains; -1: refused
+    // The simulator's noise table (sim/README.md) plus 1/12 code^2 of rounding:
+    // 5 sps 2.0 / 24.0, 1200 sps 22.0 / 264.0 codes at gain 1 / 128.
+    const QStringList cells{"sweep", "--com", "4", "--gains", "1,128", "--rates", "5sps,1200sps", "--count", "3000"};
+    const QList<double> table{2.0207, 24.0017, 22.0019, 264.0002};
+    // Catches figures of the wrong cell, settings not applied or not read
+    // back, settling records not asked for, a broken text table.
+    QTest::newRow("text") << cells << 0 << table;
+    // Catches JSON, CSV and Markdown that lose or misplace cells.
+    QTest::newRow("json") << cells + QStringList{"--json"} << 0 << table;
+    QTest::newRow("csv") << cells + QStringList{"--csv"} << 0 << table;
+    QTest::newRow("markdown") << cells + QStringList{"--markdown", "--settle", "0"} << 0 << table;
+    // Catches a refused setting that ends the sweep or reads as success:
+    // 400 sps is beyond the Selvor board's list.
+    QTest::newRow("refused cell") << QStringList{"sweep", "--model", "selvor", "--com", "4", "--gains", "8", "--rates",
+                                                 "400sps,200sps", "--count", "2000", "--markdown"}
+                                  << 3 << QList<double>{-1, 13.5031};
+}
+
+void TstCli::sweep()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exit);
+    QFETCH(QList<double>, rms);
+    SimFixture sim;
+    QVERIFY2(sim.start(args.contains("selvor") ? Model::Selvor : Model::Tamrix), qPrintable(sim.error));
+    const Run r = cli(args);
+    QCOMPARE(r.exit, exit);
+    QVERIFY2(r.err.startsWith(QByteArray("sweep: ") + QByteArray::number(rms.size()) + " cells"), r.err.constData());
+    // The RMS cells of CH0, row by row, in each output's own shape.
+    QStringList got;
+    const QString out = QString::fromUtf8(r.out);
+    if (args.contains("--json")) {
+        for (const QJsonValue c : QJsonDocument::fromJson(r.out).object().value("cells").toArray())
+            got << QString::number(c["channels"]["CH0"]["rmsCodes"].toDouble());
+    } else if (args.contains("--csv")) {
+        for (const QString& line : out.split('\n').mid(1, rms.size()))
+            got << line.section(',', 5, 5);
+    } else {
+        const int n = args.contains("--markdown") ? 1 : 0;
+        const QString table = out.section("\n\n", n, n);
+        for (const QString& line : table.split(QLatin1Char(10)).mid(2))
+            got << line.split(args.contains("--markdown") ? QRegularExpression(" *\\| *") : QRegularExpression(" +"),
+                              Qt::SkipEmptyParts).mid(1);
+    }
+    QCOMPARE(got.size(), rms.size());
+    // The first cell as the buttons set it (each read back), then one block
+    // of 3000 records plus 4 settling ones (none with --settle 0).
+    const QList<QByteArray> sent = sim.board->commands();
+    if (exit == 0)
+        QCOMPARE(sent.mid(sent.indexOf("F0"), 7), (QList<QByteArray>{"F0", "F?", "G0", "G?", "F0", "G0",
+                                                                     args.contains("0") ? "A00BB8" : "A00BBC"}));
+    for (int i = 0; i < rms.size(); ++i)
+        QVERIFY2(rms[i] < 0 ? got[i] == u"refused" : std::fabs(got[i].toDouble() / rms[i] - 1) < 0.05, qPrintable(got.join(' ')));
 }
 
 QTEST_MAIN(TstCli)
