@@ -23,7 +23,7 @@
 #include "measure/SampleBlock.h"
 
 void PrintBlockStats(const SampleBlock& block, int channelMode, bool hex, int gainCode, int count,
-                     bool toStderr);
+                     bool toStderr, int rateCode);
 
 namespace {
 
@@ -169,7 +169,7 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
             return kExitFile;
         }
         if (o.stats && rc == kExitOk)
-            PrintBlockStats(block, o.channel, o.hex, s.Info().gainCode, recv, o.output == u"-");
+            PrintBlockStats(block, o.channel, o.hex, s.Info().gainCode, recv, o.output == u"-", s.Info().rateCode);
     }
     return rc;
 }

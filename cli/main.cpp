@@ -92,7 +92,8 @@ void printUsage(const QString& command)
                "  --count N          samples, 1 to 65535\n"
                "  --gain G, --rate R set before measuring (see set)\n"
                "  -o, --output FILE  the data file, - for standard output\n"
-               "  --stats            print the peak-to-peak line and the noise figures of the block\n\n";
+               "  --stats            print the peak-to-peak line, the noise figures and the Allan\n"
+               "                     deviation of the block\n\n";
         text += kCommonOptions;
     } else if (command == u"log") {
         text = "Usage: vexlo-cli log -o FILE [--duration D | --count N] [OPTIONS]\n"
