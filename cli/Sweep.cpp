@@ -324,27 +324,25 @@ int TakeSweepOption(const QString& arg, const std::function<bool(QString*)>& tak
     } else if (arg == u"--rates") {
         if (!take(&v) || !codeList(v, rateCodeOf, sw.rateCodes))
             return bad("--rates: a list of 5sps ... 1200sps, or all");
-    } else if (arg == u"--settle") {
+    } else if (arg == u"--settle" || arg == u"--seconds" || arg == u"--vref") {
+        // A number inside its range (the lower end excluded but for --settle).
+        const bool settle = arg == u"--settle";
         bool ok = false;
-        const int n = take(&v) ? v.toInt(&ok) : -1;
-        if (!ok || n < 0 || n > 1000)
+        const double n = take(&v) ? v.toDouble(&ok) : -1;
+        if (settle && (!ok || n != std::floor(n) || !(n >= 0 && n <= 1000)))
             return bad("--settle: 0 to 1000 records");
-        sw.settle = n;
-    } else if (arg == u"--seconds") {
-        bool ok = false;
-        const double s = take(&v) ? v.toDouble(&ok) : 0;
-        if (!ok || !(s > 0 && s <= 86400))
+        if (arg == u"--seconds" && (!ok || !(n > 0 && n <= 86400)))
             return bad("--seconds: more than 0, at most 86400");
-        sw.seconds = s;
-    } else if (arg == u"--vref") {
-        bool ok = false;
-        const double s = take(&v) ? v.toDouble(&ok) : 0;
-        if (!ok || !(s > 0 && s <= 100))
+        if (arg == u"--vref" && (!ok || !(n > 0 && n <= 100)))
             return bad("--vref: the reference voltage in volts, e.g. 2.5");
-        sw.vref = s;
+        if (settle)
+            sw.settle = int(n);
+        else
+            (arg == u"--vref" ? sw.vref : sw.seconds) = n;
     } else {
         return 0;
     }
+    sw.given = true;
     return 1;
 }
 
@@ -377,8 +375,12 @@ const char* SweepUsage()
 int RunSweep(const CliOptions& o, SignalWatch* watch)
 {
     const SweepOptions& sw = o.sweep;
-    if ((sw.csv + sw.markdown + o.json) > 1 || (sw.seconds && o.count)) {
-        Complain(QStringLiteral("sweep: one of --json, --csv, --markdown; --count or --seconds"));
+    if ((sw.csv + sw.markdown + o.json) > 1 || (sw.seconds && o.count) || o.gainCode || o.rateCode) {
+        Complain(QStringLiteral("sweep: one of --json, --csv, --markdown; --count or --seconds; --gains and --rates"));
+        return kExitUsage;
+    }
+    if (o.count && *o.count > kSampleCapacity - sw.settle) {
+        Complain(QStringLiteral("データ個数が正しくありません"));
         return kExitUsage;
     }
     BoardSession s(o, watch);

@@ -18,6 +18,7 @@ struct SweepOptions {
     std::optional<double> seconds;    // --seconds: measuring time per cell
     std::optional<double> vref;       // --vref: reference voltage in volts
     bool csv = false, markdown = false;
+    bool given = false;               // any of these was on the command line
 };
 
 // Takes the sweep option `arg`, its value through `take`: 1 when taken, 0

@@ -302,6 +302,8 @@ ParseResult parse(const QStringList& args)
         return usage(QStringLiteral("a command is missing"));
     if (!commands.contains(o.command))
         return usage(QStringLiteral("unknown command: ") + o.command);
+    if (o.sweep.given && o.command != u"sweep")
+        return usage(QStringLiteral("--gains, --rates, --settle, --seconds, --vref, --csv, --markdown: sweep only"));
     if (o.command == u"set" && !o.gainCode && !o.rateCode)
         return usage(QStringLiteral("set: --gain and/or --rate"));
     if (o.command == u"acquire") {
