@@ -34,6 +34,7 @@ struct CliOptions {
     std::optional<qint64> count;       // --count
     std::optional<qint64> durationMs;  // --duration
     QString output;                    // -o
+    bool timeColumn = false;           // log --time
     SweepOptions sweep;                // sweep's own options
 };
 

@@ -342,8 +342,13 @@ int TakeSweepOption(const QString& arg, const std::function<bool(QString*)>& tak
     } else {
         return 0;
     }
-    sw.given = true;
     return 1;
+}
+
+QStringList SweepOptionNames()
+{
+    return {QStringLiteral("--gains"), QStringLiteral("--rates"), QStringLiteral("--settle"), QStringLiteral("--seconds"),
+            QStringLiteral("--vref"), QStringLiteral("--csv"), QStringLiteral("--markdown")};
 }
 
 const char* SweepUsage()
@@ -375,8 +380,8 @@ const char* SweepUsage()
 int RunSweep(const CliOptions& o, SignalWatch* watch)
 {
     const SweepOptions& sw = o.sweep;
-    if ((sw.csv + sw.markdown + o.json) > 1 || (sw.seconds && o.count) || o.gainCode || o.rateCode) {
-        Complain(QStringLiteral("sweep: one of --json, --csv, --markdown; --count or --seconds; --gains and --rates"));
+    if ((sw.csv + sw.markdown + o.json) > 1 || (sw.seconds && o.count)) {
+        Complain(QStringLiteral("sweep: one of --json, --csv, --markdown; --count or --seconds"));
         return kExitUsage;
     }
     if (o.count && *o.count > kSampleCapacity - sw.settle) {

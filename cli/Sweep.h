@@ -18,13 +18,15 @@ struct SweepOptions {
     std::optional<double> seconds;    // --seconds: measuring time per cell
     std::optional<double> vref;       // --vref: reference voltage in volts
     bool csv = false, markdown = false;
-    bool given = false;               // any of these was on the command line
 };
 
 // Takes the sweep option `arg`, its value through `take`: 1 when taken, 0
 // when it is not one, -1 with *error when its value is bad or missing.
 int TakeSweepOption(const QString& arg, const std::function<bool(QString*)>& take, SweepOptions& sweep,
                     QString* error);
+
+// The long names of the options TakeSweepOption takes ("--gains", ...).
+QStringList SweepOptionNames();
 
 // The help text of the command (without the board options).
 const char* SweepUsage();
