@@ -6,7 +6,6 @@
 
 #include "cli/Sweep.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,8 +17,8 @@
 #include "board/BoardLists.h"
 #include "cli/BoardSession.h"
 #include "cli/CliCommon.h"
+#include "cli/Measure.h"
 #include "cli/Progress.h"
-#include "measure/Reception.h"
 #include "measure/SampleBlock.h"
 
 namespace {
@@ -127,36 +126,18 @@ CellState measureCell(BoardSession& s, const Plan& p, const CliOptions& o, Cell&
     if (const int rc = s.Start(p.hex, o.channel, total))
         return rc == kExitPort ? CellState::Lost : s.Interrupted() ? CellState::NotDone : CellState::Refused;
 
-    const RecordLayout layout = MakeRecordLayout(o.channel, p.hex);
-    QString buffer;
     qint32 recv = 0;
-    QElapsedTimer sinceBytes;
-    sinceBytes.start();
-    // Silence longer than a few sample periods on top of 5 s: the board is gone.
-    const qint64 stallMs = 5000 + qint64(3000 / std::max(1.0, p.sps(cell.rate)));
-    for (;;) {
-        const QByteArray in = s.Input();
-        if (!in.isEmpty()) {
-            buffer.append(QLatin1StringView(in));
-            sinceBytes.restart();
-        }
-        if (recv == 0 && buffer.startsWith(QLatin1String("NG")))
-            return CellState::StartRefused;
-        CutRecords(buffer, layout, block, recv, total);
-        progress.Update(doneBefore + recv);
-        if (recv >= total)
-            break;
-        if (s.PortLost())
-            return CellState::Lost;
-        if (s.Interrupted()) {
-            s.Stop(p.hex);
-            return CellState::NotDone;
-        }
-        if (sinceBytes.elapsed() > stallMs) {
-            s.Stop(p.hex);
-            return CellState::NoData;
-        }
-        s.Wait(250);
+    switch (ReadBlock(s, o.channel, p.hex, total, block, recv, [&](qint32 r) { progress.Update(doneBefore + r); })) {
+    case BlockEnd::Complete:
+        break;
+    case BlockEnd::Refused:
+        return CellState::StartRefused;
+    case BlockEnd::PortLost:
+        return CellState::Lost;
+    case BlockEnd::Interrupted:
+        return CellState::NotDone;
+    case BlockEnd::Stalled:
+        return CellState::NoData;
     }
     cell.records = n;
     for (int ch : p.channels) {
