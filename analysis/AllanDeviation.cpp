@@ -15,19 +15,19 @@ std::vector<AllanPoint> ComputeAllanDeviation(const std::vector<double>& values,
     for (double v : values)
         mean += v;
     mean /= double(n);
-    std::vector<long double> prefix(n + 1, 0.0L);
+    std::vector<double> prefix(n + 1, 0.0);
     for (size_t i = 0; i < n; ++i)
-        prefix[i + 1] = prefix[i] + (long double)(values[i] - mean);
+        prefix[i + 1] = prefix[i] + (values[i] - mean);
 
     for (size_t m = 1; m <= n / 10; m *= 2) {
         const size_t terms = n - 2 * m + 1;
-        long double sum = 0;
+        double sum = 0;
         for (size_t k = 0; k < terms; ++k) {
             // m * (second mean - first mean), from the prefix sums.
-            const long double d = (prefix[k + 2 * m] - prefix[k + m]) - (prefix[k + m] - prefix[k]);
+            const double d = (prefix[k + 2 * m] - prefix[k + m]) - (prefix[k + m] - prefix[k]);
             sum += d * d;
         }
-        const double variance = double(sum / ((long double)m * m) / (2.0L * terms));
+        const double variance = sum / (double(m) * double(m)) / (2.0 * double(terms));
         points.push_back({int(m), double(m) / sampleRate, std::sqrt(std::max(0.0, variance))});
     }
     return points;

@@ -44,6 +44,30 @@ AllanPage::AllanPage(QWidget* parent) : QWidget(parent)
 void AllanPage::Show(const std::vector<std::pair<QString, const std::vector<double>*>>& channels,
                      double sampleRate, const QString& unit)
 {
+    channels_.clear();
+    for (const auto& [name, values] : channels)
+        channels_.emplace_back(name, *values);
+    sampleRate_ = sampleRate;
+    unit_ = unit;
+    points_.clear();
+    pending_ = true;
+    if (isVisible())
+        recompute();
+}
+
+void AllanPage::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (pending_)
+        recompute();
+}
+
+void AllanPage::recompute()
+{
+    pending_ = false;
+    const auto& channels = channels_;
+    const double sampleRate = sampleRate_;
+    const QString& unit = unit_;
     points_.clear();
     for (QLineSeries* s : series_) {
         s->clear();
@@ -52,7 +76,7 @@ void AllanPage::Show(const std::vector<std::pair<QString, const std::vector<doub
     QStringList lines;
     double lowX = 0, highX = 0, lowY = 0, highY = 0;
     for (const auto& [name, values] : channels) {
-        points_.push_back(ComputeAllanDeviation(*values, sampleRate));
+        points_.push_back(ComputeAllanDeviation(values, sampleRate));
         const std::vector<AllanPoint>& p = points_.back();
         lines << name + QStringLiteral(": ") + AllanMinimumText(p, unit);
         QLineSeries* s = series_[name == QLatin1String("CH1") ? 1 : 0];

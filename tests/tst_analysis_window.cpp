@@ -102,13 +102,16 @@ void TstAnalysisWindow::follows()
     QCOMPARE(a->Peaks->text().contains(QStringLiteral("スペクトルはありません")), received < kMinSpectrumSamples);
     if (received >= kMinSpectrumSamples)  // the rate sent with the start: "100sps"
         QCOMPARE(a->Channels().front().spectrum.frequency.back(), 50.0);
-    // The Allan tab: tau from one period of 100 sps, each channel's minimum
-    // named; nothing made up from fewer than 10 readings.
+    // The Allan tab (computed when shown): tau from one period of 100 sps,
+    // each channel's minimum named; nothing made up from fewer than 10 readings.
+    QVERIFY(a->Allan->Points().empty());
+    a->Tabs->setCurrentIndex(2);
     QCOMPARE(a->Allan->Points().size(), size_t(names.size()));
     QCOMPARE(a->Allan->Points().front().empty(), received < 10);
     if (received >= 10)
         QCOMPARE(a->Allan->Points().front().front().tau, 0.01);
     QCOMPARE(a->Allan->Minimum->text().count(QStringLiteral("最小")), received >= 10 ? int(names.size()) : 0);
+    a->Tabs->setCurrentIndex(1);
 
     // A second block replaces the first.
     b->w->Text1->setText(QStringLiteral("20"));
