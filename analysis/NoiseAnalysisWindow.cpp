@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/AllanPage.h"
 #include "app/Form1.h"
 #include "measure/Decoding.h"
 #include "measure/SampleBlock.h"
@@ -88,6 +89,8 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     spectrumLayout->addWidget(spectrumView_, 1);
     spectrumLayout->addWidget(Peaks);
     Tabs->addTab(spectrumPage_, QStringLiteral("スペクトル(&S)"));
+    Allan = new AllanPage;
+    Tabs->addTab(Allan, QStringLiteral("アラン偏差(&A)"));
 
     CopyText = new QPushButton(QStringLiteral("テキストでコピー(&T)"), this);
     CopyImage = new QPushButton(QStringLiteral("グラフを画像でコピー(&G)"), this);
@@ -182,6 +185,10 @@ void NoiseAnalysisWindow::Refresh()
     }
     showStats();
     showHistograms();
+    std::vector<std::pair<QString, const std::vector<double>*>> allan;
+    for (const Channel& c : channels_)
+        allan.emplace_back(c.name, &c.values);
+    Allan->Show(allan, sampleRate_, unitText(hex_));
     if (Tabs->currentIndex() == kSpectrumTab)
         showSpectrum();
     emit Updated();

@@ -6,6 +6,8 @@
 #include <QtGlobal>
 #include <optional>
 
+#include "cli/Sweep.h"
+
 // Exit status of vexlo-cli. Listed in --help and cli/README.md.
 enum ExitCode {
     kExitOk = 0,
@@ -33,12 +35,17 @@ struct CliOptions {
     std::optional<qint64> durationMs;  // --duration
     QString output;                    // -o
     bool timeColumn = false;           // log --time
+    SweepOptions sweep;                // sweep's own options
 };
 
 // A message for the operator on standard error (UTF-8, one line).
 void Complain(const QString& text);
 // A line of data on standard output (UTF-8).
 void PrintLine(const QString& text);
+
+// A gain ("8", "Gain=8") or data rate ("10sps", "10") text to its code.
+std::optional<int> gainCodeOf(QString text);
+std::optional<int> rateCodeOf(QString text);
 
 // The board's name in the board messages ("Vexloが応答しませんでした").
 QString CliBoardName();

@@ -28,7 +28,7 @@
 #include "stream/LogWriter.h"
 
 void PrintBlockStats(const SampleBlock& block, int channelMode, bool hex, int gainCode, int count,
-                     bool toStderr);
+                     bool toStderr, int rateCode);
 
 namespace {
 
@@ -105,6 +105,37 @@ int ApplySettings(BoardSession& s, const CliOptions& o, bool report)
     return kExitOk;
 }
 
+BlockEnd ReadBlock(BoardSession& s, int channel, bool hex, int count, SampleBlock& block, qint32& recv,
+                   const std::function<void(qint32)>& progress)
+{
+    const RecordLayout layout = MakeRecordLayout(channel, hex);
+    QString buffer;
+    QElapsedTimer sinceBytes;
+    sinceBytes.start();
+    const qint64 stallMs = stallLimitMs(s.Info().rateCode);
+    for (;;) {
+        const QByteArray in = s.Input();
+        if (!in.isEmpty()) {
+            // One character per byte: records are cut by the bytes the board sent.
+            buffer.append(QLatin1StringView(in));
+            sinceBytes.restart();
+        }
+        if (recv == 0 && refused(buffer))
+            return BlockEnd::Refused;
+        CutRecords(buffer, layout, block, recv, count);
+        progress(recv);
+        if (recv >= count)
+            return BlockEnd::Complete;
+        if (s.PortLost())
+            return BlockEnd::PortLost;
+        if (s.Interrupted() || sinceBytes.elapsed() > stallMs) {
+            s.Stop(hex);
+            return s.Interrupted() ? BlockEnd::Interrupted : BlockEnd::Stalled;
+        }
+        s.Wait(250);
+    }
+}
+
 int RunAcquire(const CliOptions& o, SignalWatch* watch)
 {
     const int count = int(o.count.value_or(0));
@@ -120,55 +151,31 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
     if (const int rc = s.Start(o.hex, o.channel, count))
         return rc;
 
-    const RecordLayout layout = MakeRecordLayout(o.channel, o.hex);
     SampleBlock block;
     qint32 recv = 0;
-    QString buffer;
     Progress progress(o.quiet, count);
-    QElapsedTimer sinceBytes;
-    sinceBytes.start();
-    const qint64 stallMs = stallLimitMs(s.Info().rateCode);
-
-    int rc = kExitOk;
-    for (;;) {
-        const QByteArray in = s.Input();
-        if (!in.isEmpty()) {
-            // One character per byte: records are cut by the bytes the board sent.
-            buffer.append(QLatin1StringView(in));
-            sinceBytes.restart();
-        }
-        if (recv == 0 && refused(buffer)) {
-            progress.Finish();
-            Complain(QStringLiteral("測定開始エラー... "));
-            return kExitRefused;
-        }
-        CutRecords(buffer, layout, block, recv, count);
-        progress.Update(recv);
-        if (recv >= count)
-            break;
-        if (s.PortLost()) {
-            progress.Finish();
-            Complain(QStringLiteral("COMポートが切断されました"));
-            rc = kExitPort;
-            break;
-        }
-        if (s.Interrupted()) {
-            s.Stop(o.hex);
-            progress.Finish();
-            Complain(QStringLiteral("測定停止しました"));
-            rc = s.InterruptExit();
-            break;
-        }
-        if (sinceBytes.elapsed() > stallMs) {
-            s.Stop(o.hex);
-            progress.Finish();
-            Complain(NoAnswerText(CliBoardName()));
-            rc = kExitNoBoard;
-            break;
-        }
-        s.Wait(250);
-    }
+    const BlockEnd end = ReadBlock(s, o.channel, o.hex, count, block, recv, [&](qint32 n) { progress.Update(n); });
     progress.Finish();
+    int rc = kExitOk;
+    switch (end) {
+    case BlockEnd::Complete:
+        break;
+    case BlockEnd::Refused:
+        Complain(QStringLiteral("測定開始エラー... "));
+        return kExitRefused;
+    case BlockEnd::PortLost:
+        Complain(QStringLiteral("COMポートが切断されました"));
+        rc = kExitPort;
+        break;
+    case BlockEnd::Interrupted:
+        Complain(QStringLiteral("測定停止しました"));
+        rc = s.InterruptExit();
+        break;
+    case BlockEnd::Stalled:
+        Complain(NoAnswerText(CliBoardName()));
+        rc = kExitNoBoard;
+        break;
+    }
     s.Close();
 
     // Every record that arrived is kept, also after a fault.
@@ -204,7 +211,7 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
             return kExitFile;
         }
         if (o.stats && rc == kExitOk)
-            PrintBlockStats(block, o.channel, o.hex, s.Info().gainCode, recv, o.output == u"-");
+            PrintBlockStats(block, o.channel, o.hex, s.Info().gainCode, recv, o.output == u"-", s.Info().rateCode);
     }
     return rc;
 }

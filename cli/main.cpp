@@ -19,6 +19,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Measure.h"
 #include "cli/SignalWatch.h"
+#include "cli/Sweep.h"
 #include "serial/QtCommPort.h"
 
 #ifndef VEXLO_CLI_VERSION
@@ -102,7 +103,8 @@ void printUsage(const QString& command)
                "  --count N          samples, 1 to 65535\n"
                "  --gain G, --rate R set before measuring (see set)\n"
                "  -o, --output FILE  the data file, - for standard output\n"
-               "  --stats            print the peak-to-peak line and the noise figures of the block\n\n";
+               "  --stats            print the peak-to-peak line, the noise figures and the Allan\n"
+               "                     deviation of the block\n\n";
         text += kCommonOptions;
     } else if (command == u"log") {
         text = "Usage: vexlo-cli log -o FILE [--duration D | --count N] [OPTIONS]\n"
@@ -120,6 +122,9 @@ void printUsage(const QString& command)
                "                     2026-01-31T08:15:00.125 (start time + index / data rate),\n"
                "                     and the column header with 時刻,\n\n";
         text += kCommonOptions;
+    } else if (command == u"sweep") {
+        text = SweepUsage();
+        text += kCommonOptions;
     } else {
         text = "Usage: vexlo-cli COMMAND [OPTION]...\n"
                "Check, set up and measure a Vexlo converter board without the window.\n\n"
@@ -128,7 +133,8 @@ void printUsage(const QString& command)
                "  info       run the connection check and print the board's state\n"
                "  set        set gain and/or data rate\n"
                "  acquire    measure one block into a data file\n"
-               "  log        measure continuously into a data file\n\n"
+               "  log        measure continuously into a data file\n"
+               "  sweep      noise table over gains and data rates\n\n"
                "Options:\n"
                "  -h, --help         show this help (COMMAND --help: the command's help)\n"
                "  --version          show the version and exit\n\n";
@@ -155,6 +161,8 @@ void printUsage(const QString& command)
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
 }
 
+} // namespace
+
 std::optional<int> gainCodeOf(QString text)
 {
     text = text.trimmed();
@@ -174,6 +182,8 @@ std::optional<int> rateCodeOf(QString text)
     const qsizetype i = RateListEntries(kTamrixRateCount).indexOf(text);
     return i < 0 ? std::nullopt : std::optional<int>(int(i));
 }
+
+namespace {
 
 std::optional<qint64> durationOf(const QString& text)
 {
@@ -291,6 +301,9 @@ ParseResult parse(const QStringList& args)
         } else if (arg == u"-o" || arg == u"--output") {
             if (!take(&o.output) || o.output.isEmpty())
                 return usage(QStringLiteral("-o: a file name is missing"));
+        } else if (const int taken = TakeSweepOption(arg, take, o.sweep, &v)) {
+            if (taken < 0)
+                return usage(v);
         } else if (arg.startsWith(u'-') && arg != u"-") {
             return usage(QStringLiteral("unknown option: ") + arg);
         } else if (o.command.isEmpty()) {
@@ -301,7 +314,7 @@ ParseResult parse(const QStringList& args)
     }
     static const QStringList commands{QStringLiteral("ports"), QStringLiteral("info"),
                                       QStringLiteral("set"), QStringLiteral("acquire"),
-                                      QStringLiteral("log")};
+                                      QStringLiteral("log"), QStringLiteral("sweep")};
     if (help) {
         printUsage(o.command);
         r.exit = kExitOk;
@@ -327,6 +340,9 @@ ParseResult parse(const QStringList& args)
         allowed << measuring << QStringLiteral("--stats");
     else if (o.command == u"log")
         allowed << measuring << QStringLiteral("--duration") << QStringLiteral("--time");
+    else if (o.command == u"sweep")
+        allowed << SweepOptionNames() << QStringLiteral("--json") << QStringLiteral("--channel")
+                << QStringLiteral("--format") << QStringLiteral("--count");
     for (const QString& option : given) {
         if (!allowed.contains(option))
             return usage(o.command + QStringLiteral(": ") + option + QStringLiteral(" does not apply"));
@@ -457,5 +473,7 @@ int main(int argc, char** argv)
         return checkedStdout(runSet(o, &watch));
     if (o.command == u"acquire")
         return checkedStdout(RunAcquire(o, &watch));
+    if (o.command == u"sweep")
+        return checkedStdout(RunSweep(o, &watch));
     return checkedStdout(RunLog(o, &watch));
 }

@@ -241,6 +241,12 @@ void PtyBoard::setFaults(const Faults &faults)
     wake();
 }
 
+void PtyBoard::setDrift(const Drift &drift)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_board.setDrift(drift);
+}
+
 void PtyBoard::setRateMode(RateMode mode)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -24,7 +24,6 @@ int hexDigit(char c)
 constexpr int kMaxLine = 32;           // longer command lines are refused whole
 constexpr quint32 kMidScale = 0x800000;
 constexpr int kChannelOffset[2] = {0x155, -0x2AA}; // CH0 a little above, CH1 a little below mid-scale
-constexpr int kNoiseAtGain1 = 4096;                // peak noise in codes at gain 1
 
 } // namespace
 
@@ -207,12 +206,26 @@ int SimBoard::recordLength() const
     return (m_channel == 2 ? 2 : 1) * width + 1;
 }
 
+// Standard normal value (Box-Muller on two uniform values in (0, 1]).
+double SimBoard::gaussian()
+{
+    const double u1 = double((nextRandom() >> 11) + 1) / 9007199254740992.0;
+    const double u2 = double(nextRandom() >> 11) / 9007199254740992.0;
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * M_PI * u2);
+}
+
 quint32 SimBoard::sampleCode(int channel)
 {
-    const int amp = std::max(1, kNoiseAtGain1 / gainFactor(m_state.gainCode));
-    const auto uniform = [&] { return int(nextRandom() % quint64(2 * amp + 1)) - amp; };
-    const qint64 code = qint64(kMidScale) + kChannelOffset[channel] + (uniform() + uniform()) / 2;
-    return quint32(std::clamp<qint64>(code, 0, 0xFFFFFF));
+    double x = kChannelOffset[channel] + noiseRmsCodes(m_state.rateCode, m_state.gainCode) * gaussian();
+    if (m_drift.walk > 0) {
+        const double sps = std::max(1.0, samplesPerSecond(m_state.rateCode));
+        m_walk[channel] = std::clamp(m_walk[channel] + m_drift.walk * gaussian() / std::sqrt(sps),
+                                     -double(kMidScale), double(kMidScale));
+        x += m_walk[channel];
+    }
+    if (m_drift.tempco > 0 && m_drift.tempcoPeriodS > 0)
+        x += m_drift.tempco * std::sin(2.0 * M_PI * m_boardTime / m_drift.tempcoPeriodS);
+    return quint32(std::clamp<double>(std::round(double(kMidScale) + x), 0, 0xFFFFFF));
 }
 
 QByteArray SimBoard::nextRecord()
@@ -239,6 +252,7 @@ QByteArray SimBoard::nextRecord()
         rec += field;
     }
     rec += '\r';
+    m_boardTime += 1.0 / std::max(1.0, samplesPerSecond(m_state.rateCode));
     if (m_faults.cutAfterRecords >= 0 && m_streamRecords >= m_faults.cutAfterRecords) {
         m_streaming = false;
         return rec.left(rec.size() / 2);

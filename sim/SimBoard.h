@@ -5,6 +5,8 @@
 // timing). Not thread-safe by itself; PtyBoard guards it with a mutex.
 #pragma once
 
+#include "sim/ConverterNoise.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -69,6 +71,8 @@ public:
     void setState(const BoardState &state);
     const Faults &faults() const { return m_faults; }
     void setFaults(const Faults &faults) { m_faults = faults; }
+    const Drift &drift() const { return m_drift; }
+    void setDrift(const Drift &drift) { m_drift = drift; }
 
     // Takes received bytes and returns the reply bytes they cause right away
     // (command replies and refusals; stream records come from nextRecord()).
@@ -105,6 +109,7 @@ private:
     QByteArray randomText(int minLen, int maxLen);
     quint32 sampleCode(int channel);
     quint64 nextRandom();
+    double gaussian();
 
     Model m_model;
     BoardState m_state;
@@ -118,6 +123,9 @@ private:
     int m_count = 0;
     qint64 m_streamRecords = 0;
     quint64 m_streamId = 0;
+    Drift m_drift;
+    double m_walk[2] = {0, 0};  // random-walk offsets of CH0 and CH1, in codes
+    double m_boardTime = 0;     // seconds of readings taken, at the nominal rates
 };
 
 } // namespace vexlo::sim

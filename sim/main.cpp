@@ -66,6 +66,9 @@ int main(int argc, char **argv)
         {QStringLiteral("filter"), QStringLiteral("Digital filter at start: 3 or 4 (default 4)."), QStringLiteral("3|4")},
         {QStringLiteral("gain"), QStringLiteral("Gain code at start, 0..5 (default 0)."), QStringLiteral("code")},
         {QStringLiteral("rate"), QStringLiteral("Data-rate code at start (default 5, 100 sps)."), QStringLiteral("code")},
+        {QStringLiteral("drift"), QStringLiteral("Random walk of the readings: spreads by this many codes per square root of a second (default 0: none)."), QStringLiteral("codes")},
+        {QStringLiteral("tempco"), QStringLiteral("Slow sine on the readings, this many codes in amplitude (default 0: none)."), QStringLiteral("codes")},
+        {QStringLiteral("tempco-period"), QStringLiteral("Period of the --tempco sine in seconds of readings at the nominal rate (default 600)."), QStringLiteral("s")},
         {QStringLiteral("print-ready"), QStringLiteral("Print the line \"READY <pty path>\" once serving.")},
         {QStringLiteral("silent"), QStringLiteral("Fault: never answer and never stream.")},
         {QStringLiteral("late"), QStringLiteral("Fault: send every reply this many ms after its command."), QStringLiteral("ms")},
@@ -107,6 +110,24 @@ int main(int argc, char **argv)
     }
 
     QString error;
+    // Drift figures: finite, not negative, not absurd.
+    const auto realOption = [&](const QString &name, double low, double high, double *out) {
+        if (!p.isSet(name))
+            return true;
+        bool ok = false;
+        const double v = p.value(name).trimmed().toDouble(&ok);
+        if (!ok || !(v >= low && v <= high)) {
+            error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"").arg(name).arg(low).arg(high).arg(p.value(name));
+            return false;
+        }
+        *out = v;
+        return true;
+    };
+    Drift drift;
+    if (!realOption(QStringLiteral("drift"), 0, 1e6, &drift.walk)
+        || !realOption(QStringLiteral("tempco"), 0, 1e7, &drift.tempco)
+        || !realOption(QStringLiteral("tempco-period"), 0.001, 1e9, &drift.tempcoPeriodS))
+        return failUsage(error);
     Faults &f = o.faults;
     const bool numbersOk =
         intOption(p, QStringLiteral("com"), 0, 255, &o.com, &error)
@@ -134,6 +155,7 @@ int main(int argc, char **argv)
     f.refuseStart = p.isSet(QStringLiteral("refuse-start"));
 
     PtyBoard board(o);
+    board.setDrift(drift);
     if (!board.start(&error)) {
         std::fprintf(stderr, "vexlo-board-sim: %s\n", qPrintable(error));
         return 1;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 
+#include "analysis/AllanDeviation.h"
 #include "analysis/Histogram.h"
 #include "analysis/NoiseStats.h"
 #include "analysis/NoiseDensity.h"
@@ -42,6 +43,8 @@ private slots:
     void histogram();
     void spectrum_data();
     void spectrum();
+    void allan_data();
+    void allan();
 };
 
 void TstAnalysis::stats_data()
@@ -214,6 +217,80 @@ void TstAnalysis::spectrum()
     // Too short for a spectrum: empty, not NaN.
     for (int len : {0, 1, 2, kMinSpectrumSamples - 1})
         QVERIFY(ComputeSpectrum(Values(values.begin(), values.begin() + len), rate, hex).density.empty());
+}
+
+void TstAnalysis::allan_data()
+{
+    QTest::addColumn<Values>("values");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<QList<double>>("taus");
+    QTest::addColumn<QList<double>>("devs");    // exact, to 1e-9; empty: only the slope is checked
+    QTest::addColumn<double>("slope");          // log-log slope over m = 2 .. 32, within 0.05; 0: not checked
+
+    // 0,1,0,1,...: every neighbour differs by 1 -> sqrt(1/2); pairs all
+    // average 0.5 -> 0. n = 20 allows m = 1, 2 (up to a tenth of the span).
+    Values alternating;
+    for (int i = 0; i < 20; ++i)
+        alternating.push_back(i % 2);
+    // A ramp y = i: means m apart differ by m -> m / sqrt(2).
+    Values ramp;
+    for (int i = 0; i < 40; ++i)
+        ramp.push_back(i);
+    // 40 digits of pi; deviations computed separately (python, the defining
+    // sum over every start position, divided by 2 (n - 2m + 1)).
+    const Values pi{3, 1, 4, 1, 5, 9, 2, 6, 5, 3, 5, 8, 9, 7, 9, 3, 2, 3, 8, 4,
+                    6, 2, 6, 4, 3, 3, 8, 3, 2, 7, 9, 5, 0, 2, 8, 8, 4, 1, 9, 7};
+    Values piHigh = pi;
+    for (double& v : piHigh)
+        v += 8388608;
+    const QList<double> piDevs{2.581988897471611, 2.284643209473767, 1.2355222181390149};
+    const Values white = Signal(65536, 0, 5.0);
+    Values walk(white.size());
+    for (size_t i = 0; i < white.size(); ++i)
+        walk[i] = (i ? walk[i - 1] : 0) + white[i];
+
+    // Catches the non-overlapping estimator or a wrong count of terms (pi).
+    QTest::newRow("pi digits") << pi << 100.0 << QList<double>{0.01, 0.02, 0.04} << piDevs << 0.0;
+    // Catches sums losing the last digits of codes near mid-scale.
+    QTest::newRow("pi digits at 2^23") << piHigh << 100.0 << QList<double>{0.01, 0.02, 0.04} << piDevs << 0.0;
+    // Catches dividing by m instead of m^2, tau not in seconds.
+    QTest::newRow("ramp") << ramp << 1.0 << QList<double>{1, 2, 4} << QList<double>{M_SQRT1_2, 2 * M_SQRT1_2, 4 * M_SQRT1_2} << 0.0;
+    // Catches a cluster size beyond a tenth of the span.
+    QTest::newRow("alternating") << alternating << 10.0 << QList<double>{0.1, 0.2} << QList<double>{M_SQRT1_2, 0.0} << 0.0;
+    // Catches a result from too few readings.
+    QTest::newRow("nine readings") << Values(ramp.begin(), ramp.begin() + 9) << 10.0 << QList<double>{} << QList<double>{} << 0.0;
+    // Catches white noise and drift told apart wrongly.
+    QTest::newRow("white noise") << white << 100.0 << QList<double>{} << QList<double>{} << -0.5;
+    QTest::newRow("random walk") << walk << 100.0 << QList<double>{} << QList<double>{} << 0.5;
+}
+
+void TstAnalysis::allan()
+{
+    QFETCH(Values, values);
+    QFETCH(double, rate);
+    QFETCH(QList<double>, taus);
+    QFETCH(QList<double>, devs);
+    QFETCH(double, slope);
+    const std::vector<AllanPoint> p = ComputeAllanDeviation(values, rate);
+    if (slope == 0) {
+        QCOMPARE(int(p.size()), int(taus.size()));
+        for (int i = 0; i < taus.size(); ++i) {
+            QCOMPARE(p[size_t(i)].tau, taus[i]);
+            QVERIFY2(std::fabs(p[size_t(i)].deviation - devs[i]) < 1e-9, qPrintable(QString::number(p[size_t(i)].deviation, 'g', 17)));
+        }
+        return;
+    }
+    // Least-squares slope of log sigma over log tau, m = 2 .. 32.
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    int k = 0;
+    for (const AllanPoint& a : p)
+        if (a.clusterSize >= 2 && a.clusterSize <= 32) {
+            const double x = std::log10(a.tau), y = std::log10(a.deviation);
+            sx += x, sy += y, sxx += x * x, sxy += x * y, ++k;
+        }
+    QCOMPARE(k, 5);
+    const double got = (k * sxy - sx * sy) / (k * sxx - sx * sx);
+    QVERIFY2(std::fabs(got - slope) <= 0.05, qPrintable(QString::number(got)));
 }
 
 QTEST_GUILESS_MAIN(TstAnalysis)

@@ -65,6 +65,8 @@ private slots:
     void logPastOneBlockUntilSigint();
     void faults_data();
     void faults();
+    void sweep_data();
+    void sweep();
 };
 
 void TstCli::sameFileAsWindow_data()
@@ -81,7 +83,8 @@ void TstCli::sameFileAsWindow_data()
 }
 
 // Catches a tool whose file differs from the window's by a byte (header,
-// cells, line ends, stdout), and --stats figures other than the window's.
+// cells, line ends, stdout), --stats figures other than the window's, and
+// an Allan deviation on the wrong time scale.
 void TstCli::sameFileAsWindow()
 {
     QFETCH(bool, hex);
@@ -129,12 +132,16 @@ void TstCli::sameFileAsWindow()
     // tab-separated columns (9 for codes, 7 for millivolts) and one row per channel.
     const QStringList s = QString::fromUtf8(stats).split(u'\n', Qt::SkipEmptyParts);
     const QStringList names = mode == 2 ? QStringList{"CH0", "CH1"} : QStringList{mode ? "CH1" : "CH0"};
-    QCOMPARE(s.size(), 2 + names.size());
+    const int table = 2 + int(names.size());
+    QVERIFY(s.size() > table + 1 + names.size());
     QCOMPARE(QStringLiteral("測定終了... ") + s[0], status);
     QVERIFY2(s[1].startsWith(QStringLiteral("CH\tデータ個数\t")), qPrintable(s[1]));
-    for (int i = 1; i < s.size(); ++i)
+    for (int i = 1; i < table; ++i)
         QVERIFY2(s[i].count(u'\t') == (hex ? 8 : 6) && (i == 1 || s[i].startsWith(names[i - 2] + u'\t' + QString::number(count) + u'\t')),
                  qPrintable(s[i]));
+    // Then the Allan deviation from tau = 1/1200 s, and each channel's minimum.
+    QVERIFY2(s[table].startsWith(QStringLiteral("τ [s]\t")) && s[table + 1].startsWith("0.000833333\t"), qPrintable(s[table + 1]));
+    QVERIFY2(s.last().startsWith(names.last() + QStringLiteral("\t最小 ")), qPrintable(s.last()));
 }
 
 // Catches info reading the wrong reply or naming a code wrongly (text and
@@ -259,6 +266,11 @@ void TstCli::faults_data()
     for (const char* gap : {"1", "5", "20"})
         QTest::addRow("CR LF, LF %s ms late", gap) << QStringLiteral("crlf %1").arg(gap)
                                                   << block + QStringList{"--gain", "8"} << 0 << "" << 2000;
+    // 6 cells of 500 records at 1200 sps take 2.5 s: the signal comes mid-sweep.
+    QTest::newRow("SIGINT mid-sweep") << "sigint" << QStringList{"sweep", "--com", "4", "--rates", "1200sps", "--count", "500"}
+                                      << 130 << "測定停止しました" << -1;
+    QTest::newRow("sweep, start refused") << "refuse" << QStringList{"sweep", "--com", "4", "--gains", "1", "--rates", "5sps"}
+                                          << 3 << "測定開始エラー... " << -1;
 }
 
 // Catches a fault ending with the wrong exit code or message, a file left
@@ -404,6 +416,66 @@ void TstCli::faults()
         QCOMPARE((QList<qint64>{at(0).msecsTo(at(1)), at(0).msecsTo(at(6)), at(0).msecsTo(at(600)), at(0).msecsTo(at(1199))}),
                  (QList<qint64>{1, 5, 500, 999}));
     }
+}
+
+void TstCli::sweep_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QList<double>>("rms"); // CH0 RMS codes, rates x gains; -1: refused
+    // The simulator's noise table (sim/README.md) plus 1/12 code^2 of rounding:
+    // 5 sps 2.0 / 24.0, 1200 sps 22.0 / 264.0 codes at gain 1 / 128.
+    const QStringList cells{"sweep", "--com", "4", "--gains", "1,128", "--rates", "5sps,1200sps", "--count", "3000"};
+    const QList<double> table{2.0207, 24.0017, 22.0019, 264.0002};
+    // Catches figures of the wrong cell, settings not applied or not read
+    // back, settling records not asked for, a broken text table.
+    QTest::newRow("text") << cells << 0 << table;
+    // Catches JSON, CSV and Markdown that lose or misplace cells.
+    QTest::newRow("json") << cells + QStringList{"--json"} << 0 << table;
+    QTest::newRow("csv") << cells + QStringList{"--csv"} << 0 << table;
+    QTest::newRow("markdown") << cells + QStringList{"--markdown", "--settle", "0"} << 0 << table;
+    // Catches a refused setting that ends the sweep or reads as success:
+    // 400 sps is beyond the Selvor board's list.
+    QTest::newRow("refused cell") << QStringList{"sweep", "--model", "selvor", "--com", "4", "--gains", "8", "--rates",
+                                                 "400sps,200sps", "--count", "2000", "--markdown"}
+                                  << 3 << QList<double>{-1, 13.5031};
+}
+
+void TstCli::sweep()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exit);
+    QFETCH(QList<double>, rms);
+    SimFixture sim;
+    QVERIFY2(sim.start(args.contains("selvor") ? Model::Selvor : Model::Tamrix), qPrintable(sim.error));
+    const Run r = cli(args);
+    QCOMPARE(r.exit, exit);
+    QVERIFY2(r.err.startsWith(QByteArray("sweep: ") + QByteArray::number(rms.size()) + " cells"), r.err.constData());
+    // The RMS cells of CH0, row by row, in each output's own shape.
+    QStringList got;
+    const QString out = QString::fromUtf8(r.out);
+    if (args.contains("--json")) {
+        for (const QJsonValue c : QJsonDocument::fromJson(r.out).object().value("cells").toArray())
+            got << QString::number(c["channels"]["CH0"]["rmsCodes"].toDouble());
+    } else if (args.contains("--csv")) {
+        for (const QString& line : out.split('\n').mid(1, rms.size()))
+            got << line.section(',', 5, 5);
+    } else {
+        const int n = args.contains("--markdown") ? 1 : 0;
+        const QString table = out.section("\n\n", n, n);
+        for (const QString& line : table.split(QLatin1Char(10)).mid(2))
+            got << line.split(args.contains("--markdown") ? QRegularExpression(" *\\| *") : QRegularExpression(" +"),
+                              Qt::SkipEmptyParts).mid(1);
+    }
+    QCOMPARE(got.size(), rms.size());
+    // The first cell as the buttons set it (each read back), then one block
+    // of 3000 records plus 4 settling ones (none with --settle 0).
+    const QList<QByteArray> sent = sim.board->commands();
+    if (exit == 0)
+        QCOMPARE(sent.mid(sent.indexOf("F0"), 7), (QList<QByteArray>{"F0", "F?", "G0", "G?", "F0", "G0",
+                                                                     args.contains("0") ? "A00BB8" : "A00BBC"}));
+    for (int i = 0; i < rms.size(); ++i)
+        QVERIFY2(rms[i] < 0 ? got[i] == u"refused" : std::fabs(got[i].toDouble() / rms[i] - 1) < 0.05, qPrintable(got.join(' ')));
 }
 
 QTEST_MAIN(TstCli)
