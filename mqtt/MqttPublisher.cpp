@@ -580,6 +580,7 @@ bool MqttPublisher::Finish(qint64)
         return s.error.isEmpty();
     std::unique_lock<std::mutex> lk(s.m);
     s.closePending();
+    s.place();
     const auto deadline = Clock::now() + std::chrono::milliseconds(s.o.drainMs);
     s.cv.wait_until(lk, deadline, [&] { return s.drained(); });
     if (s.connected) {
