@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <csignal>
 #include <cstdio>
 
 #include "app/BuildProfile.h"
@@ -104,7 +105,10 @@ void printUsage(const QString& command)
                "  --duration D       e.g. 90s, 30m, 8h, 1h30m (a bare number is seconds)\n"
                "  --count N          stop after N samples\n"
                "  --gain G, --rate R set before measuring (see set)\n"
-               "  -o, --output FILE  the data file (a file, not standard output)\n\n";
+               "  -o, --output FILE  the data file (a file, not standard output)\n"
+               "  --time             begin each row with the record's local time,\n"
+               "                     2026-01-31T08:15:00.125 (start time + index / data rate),\n"
+               "                     and the column header with 時刻,\n\n";
         text += kCommonOptions;
     } else {
         text = "Usage: vexlo-cli COMMAND [OPTION]...\n"
@@ -128,7 +132,8 @@ void printUsage(const QString& command)
                 "  --duration D       log: stop after D, e.g. 90s, 30m, 8h, 1h30m\n"
                 "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
                 "  --stats            acquire: print the peak-to-peak line and the noise figures of the block\n"
-                "  --json             info: one JSON object instead of plain lines\n";
+                "  --json             info: one JSON object instead of plain lines\n"
+                "  --time             log: a first column with each record's local time\n";
         text += "\nMessages go to standard error, data to standard output. The progress line\n"
                 "is shown only when standard error is a terminal.\n\n";
         text += kExitStatus;
@@ -227,6 +232,8 @@ ParseResult parse(const QStringList& args)
             o.json = true;
         } else if (arg == u"--stats") {
             o.stats = true;
+        } else if (arg == u"--time") {
+            o.timeColumn = true;
         } else if (arg == u"--model") {
             if (!take(&v) || (v.toLower() != u"tamrix" && v.toLower() != u"selvor"))
                 return usage(QStringLiteral("--model: tamrix or selvor"));
@@ -377,6 +384,9 @@ int main(int argc, char** argv)
         return parsed.exit;
     }
     const CliOptions& o = parsed.options;
+    // A file size limit makes a write fail (EFBIG) like a full disk rather
+    // than ending the program.
+    ::signal(SIGXFSZ, SIG_IGN);
     SignalWatch watch;
     if (o.command == u"ports")
         return runPorts();
