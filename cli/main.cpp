@@ -15,6 +15,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Measure.h"
 #include "cli/SignalWatch.h"
+#include "mqtt/MqttPublisher.h"
 #include "serial/QtCommPort.h"
 
 #ifndef VEXLO_CLI_VERSION
@@ -61,6 +62,8 @@ const char kExitStatus[] =
     "  4    the board refused the measurement start (NG)\n"
     "  5    the port cannot be opened or was lost (hang-up)\n"
     "  6    the data file cannot be written\n"
+    "  7    log --mqtt: records did not reach the broker (the data file has them;\n"
+    "       the spool file keeps the unacknowledged batches)\n"
     "  130  acquire interrupted by SIGINT (143: SIGTERM); the records received\n"
     "       so far are written\n";
 
@@ -108,7 +111,23 @@ void printUsage(const QString& command)
                "  -o, --output FILE  the data file (a file, not standard output)\n"
                "  --time             begin each row with the record's local time,\n"
                "                     2026-01-31T08:15:00.125 (start time + index / data rate),\n"
-               "                     and the column header with 時刻,\n\n";
+               "                     and the column header with 時刻,\n\n"
+               "Publishing to an MQTT broker (QoS 1, the data file is written all the same):\n"
+               "  --mqtt URL         mqtt://HOST[:PORT]/TOPIC or mqtts://HOST[:PORT]/TOPIC;\n"
+               "                     batches of records (every 250 ms or 1000 records) go as\n"
+               "                     JSON to TOPIC/data, the retained state (online with the\n"
+               "                     board's settings, offline) to TOPIC/status\n"
+               "  --mqtt-user NAME   log in as NAME; the password is the first line of\n"
+               "  --mqtt-password-file FILE, else the environment variable\n"
+               "                     VEXLO_MQTT_PASSWORD (never on the command line)\n"
+               "  --cafile FILE      mqtts: the certificate authorities to trust (default:\n"
+               "                     the system's)\n"
+               "  --spool DIR        where batches wait while the broker is away, beyond\n"
+               "                     8 MiB in memory (default: FILE.mqtt-spool beside the data\n"
+               "                     file); at most 1 GiB, then new batches are dropped and\n"
+               "                     reported\n"
+               "  --mqtt-wait S      at the end, wait up to S seconds (default 10) for the\n"
+               "                     broker's acknowledgements\n\n";
         text += kCommonOptions;
     } else {
         text = "Usage: vexlo-cli COMMAND [OPTION]...\n"
@@ -273,6 +292,28 @@ ParseResult parse(const QStringList& args)
         } else if (arg == u"--duration") {
             if (!take(&v) || !(o.durationMs = durationOf(v)))
                 return usage(QStringLiteral("--duration: e.g. 90s, 30m, 8h or 1h30m"));
+        } else if (arg == u"--mqtt") {
+            MqttTarget t;
+            QString why;
+            if (!take(&o.mqttUrl) || !ParseMqttUrl(o.mqttUrl, &t, &why))
+                return usage(why.isEmpty() ? QStringLiteral("--mqtt: a URL is missing") : why);
+        } else if (arg == u"--mqtt-user") {
+            if (!take(&o.mqttUser) || o.mqttUser.isEmpty())
+                return usage(QStringLiteral("--mqtt-user: a name is missing"));
+        } else if (arg == u"--mqtt-password-file") {
+            if (!take(&o.mqttPasswordFile) || !QFileInfo(o.mqttPasswordFile).isReadable())
+                return usage(QStringLiteral("--mqtt-password-file: a readable file"));
+        } else if (arg == u"--cafile") {
+            if (!take(&o.caFile) || !QFileInfo(o.caFile).isReadable())
+                return usage(QStringLiteral("--cafile: a readable file"));
+        } else if (arg == u"--spool") {
+            if (!take(&o.spoolDir) || !QFileInfo(o.spoolDir).isDir())
+                return usage(QStringLiteral("--spool: an existing folder"));
+        } else if (arg == u"--mqtt-wait") {
+            bool ok = false;
+            o.mqttWaitS = take(&v) ? v.toInt(&ok) : -1;
+            if (!ok || o.mqttWaitS < 0 || o.mqttWaitS > 3600)
+                return usage(QStringLiteral("--mqtt-wait: seconds, 0 to 3600"));
         } else if (arg == u"-o" || arg == u"--output") {
             if (!take(&o.output) || o.output.isEmpty())
                 return usage(QStringLiteral("-o: a file name is missing"));
@@ -310,6 +351,9 @@ ParseResult parse(const QStringList& args)
         if (o.count && o.durationMs)
             return usage(QStringLiteral("log: --duration or --count, not both"));
     }
+    if (!(o.mqttUrl + o.mqttUser + o.mqttPasswordFile + o.caFile + o.spoolDir).isEmpty()
+        && (o.command != u"log" || o.mqttUrl.isEmpty()))
+        return usage(QStringLiteral("--mqtt-user, --mqtt-password-file, --cafile and --spool go with log --mqtt"));
     return r;
 }
 

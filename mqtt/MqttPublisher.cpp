@@ -29,7 +29,8 @@ bool ParseMqttUrl(const QString& url, MqttTarget* t, QString* error)
     const QString scheme = u.scheme();
     const QString topic = u.path().mid(1);
     auto fail = [&](const QString& why) {
-        *error = QStringLiteral("MQTT URL %1: %2").arg(url, why);
+        if (error)
+            *error = QStringLiteral("MQTT URL %1: %2").arg(url, why);
         return false;
     };
     if (!u.isValid() || (scheme != u"mqtt" && scheme != u"mqtts"))
@@ -573,7 +574,7 @@ bool MqttPublisher::Append(const SampleBlock& rows, int count, qint64 firstIndex
     return true;
 }
 
-bool MqttPublisher::Finish(qint64)
+bool MqttPublisher::Finish(qint64 total)
 {
     State& s = *d;
     if (!s.worker.joinable())
@@ -584,9 +585,11 @@ bool MqttPublisher::Finish(qint64)
     const auto deadline = Clock::now() + std::chrono::milliseconds(s.o.drainMs);
     s.cv.wait_until(lk, deadline, [&] { return s.drained(); });
     if (s.connected) {
+        // A clean end says how many records the stream had; the Last Will cannot.
+        QByteArray end = s.offline;
+        end.insert(end.size() - 1, ",\"records\":" + QByteArray::number(total));
         int mid = -1;
-        mosquitto_publish(s.mosq, &mid, s.statusTopic.constData(), int(s.offline.size()),
-                          s.offline.constData(), 1, true);
+        mosquitto_publish(s.mosq, &mid, s.statusTopic.constData(), int(end.size()), end.constData(), 1, true);
         s.statusMid = mid;
         s.statusAcked = false;
         s.cv.wait_until(lk, std::max(deadline, Clock::now() + std::chrono::seconds(2)),
@@ -622,6 +625,7 @@ bool MqttPublisher::Finish(qint64)
     bool kept = !s.o.spoolPath.isEmpty();
     if (kept && !left.empty()) {
         s.spool.close();
+        s.spool.setFileName(s.o.spoolPath);
         kept = s.spool.open(QIODevice::WriteOnly | QIODevice::Truncate);
         for (const Batch& b : left)
             kept = kept && s.spool.write(b.payload + '\n') == b.payload.size() + 1;

@@ -37,6 +37,22 @@ QList<qint64> rangesIn(const QString& text)
 
 QJsonObject json(const QByteArray& bytes) { return QJsonDocument::fromJson(bytes).object(); }
 
+// vexlo-cli log from the simulated board (COM4, 1200 sps paced) into `file`.
+void startLog(QProcess& p, const QString& file, int count, const QStringList& more)
+{
+    p.start(QStringLiteral(VEXLO_CLI_PROGRAM), QStringList{"log", "--com", "4", "--rate", "1200sps", "--count",
+                                                           QString::number(count), "-o", file, "--quiet"} + more);
+}
+
+// Rows of a log file (the 8 header lines dropped).
+QList<QByteArray> fileRows(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    QList<QByteArray> lines = f.readAll().split('\n');
+    return lines.size() > 9 ? lines.mid(8, lines.size() - 9) : QList<QByteArray>();
+}
+
 } // namespace
 
 class TstMqtt : public QObject {
@@ -47,6 +63,9 @@ private slots:
     void url_data();
     void url();
     void spoolBound();
+    void logThroughBrokerRestart();
+    void brokerFaults_data();
+    void brokerFaults();
 };
 
 void TstMqtt::payload_data()
@@ -189,6 +208,128 @@ void TstMqtt::spoolBound()
     for (int i = 0; i < 200; ++i)
         QCOMPARE(all[i], qint64(i));
     QVERIFY(std::is_sorted(kept.begin(), kept.end()));
+}
+
+// Catches records lost or doubled across a broker stop and start during a
+// log, repeats that are not whole batches, values that differ from the file's
+// rows, and a status that does not end "offline" (retained).
+void TstMqtt::logThroughBrokerRestart()
+{
+    TestBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.error));
+    const QStringList at{"-h", "127.0.0.1", "-p", QString::number(broker.port), "-q", "1"};
+    // A durable subscriber: what arrives while it reconnects waits for it.
+    QProcess sub;
+    sub.start(TestBroker::program("mosquitto_sub"), at + QStringList{"-c", "-i", "tst-sub", "-t", "vexlo/t/#", "-v"});
+    QByteArray got;
+    auto received = [&](const char* what) {
+        sub.waitForReadyRead(100);
+        got += sub.readAllStandardOutput();
+        return got.contains(what);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT((QProcess::execute(TestBroker::program("mosquitto_pub"),
+                                                at + QStringList{"-t", "vexlo/t/probe", "-m", "p"}),
+                              received("vexlo/t/probe")), 10000);
+    SimFixture sim;
+    QVERIFY2(sim.start({Model::Tamrix, 4, RateMode::Paced, 1, {true, 4, 0, 10}, {}}), qPrintable(sim.error));
+    QTemporaryDir dir;
+    const QString file = dir.filePath("log.csv");
+    const int count = 9600;
+    QProcess cli;
+    startLog(cli, file, count, {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1/vexlo/t").arg(broker.port)});
+    QTRY_VERIFY_WITH_TIMEOUT(received("vexlo/t/data"), 20000);
+    broker.stop();
+    // Down while two seconds of records (2400) reach the file.
+    const qsizetype rowsAtStop = fileRows(file).size();
+    QTRY_VERIFY_WITH_TIMEOUT(fileRows(file).size() > rowsAtStop + 2400, 20000);
+    QVERIFY(cli.state() == QProcess::Running);
+    QVERIFY2(broker.start(), qPrintable(broker.error));
+    QVERIFY(cli.waitForFinished(60000));
+    const QByteArray err = cli.readAllStandardError();
+    QVERIFY2(cli.exitCode() == 0, err.constData());
+    QVERIFY2(err.contains("lost the broker"), err.constData());
+    // The clean end's state (the broker's stop may have sent the Last Will before).
+    QTRY_VERIFY_WITH_TIMEOUT(received(",\"records\":9600}"), 20000);
+    sub.terminate();
+    sub.waitForFinished();
+
+    const QList<QByteArray> rows = fileRows(file);
+    QCOMPARE(rows.size(), count);
+    QMap<qint64, QByteArray> bySeq;
+    QList<QByteArray> states;
+    for (const QByteArray& line : got.split('\n')) {
+        const QByteArray payload = line.mid(line.indexOf(' ') + 1);
+        if (line.startsWith("vexlo/t/status "))
+            states << json(payload)["state"].toString().toUtf8();
+        if (!line.startsWith("vexlo/t/data "))
+            continue;
+        const qint64 seq = json(payload)["seq"].toInteger();
+        QVERIFY2(!bySeq.contains(seq) || bySeq[seq] == payload, "a repeat differs from its batch");
+        bySeq[seq] = payload;
+    }
+    QCOMPARE(states.first(), QByteArray("online"));
+    QCOMPARE(states.last(), QByteArray("offline"));
+    qint64 next = 0;
+    QCOMPARE(bySeq.firstKey(), 0);
+    QCOMPARE(bySeq.lastKey(), bySeq.size() - 1);
+    for (const QByteArray& payload : bySeq) {
+        const QJsonObject b = json(payload);
+        QCOMPARE(b["first"].toInteger(), next);
+        const QJsonArray values = b["values"].toArray();
+        QCOMPARE(values.size(), b["count"].toInt());
+        for (const QJsonValue v : values)
+            QCOMPARE(v.toInteger(), rows[next++].trimmed().toLongLong(nullptr, 16));
+    }
+    QCOMPARE(next, qint64(count));
+    // A subscriber that comes later finds the retained state.
+    QProcess late;
+    late.start(TestBroker::program("mosquitto_sub"), at + QStringList{"-C", "1", "-t", "vexlo/t/status"});
+    QVERIFY(late.waitForFinished(10000));
+    QVERIFY(late.readAllStandardOutput().contains("\"state\":\"offline\""));
+}
+
+void TstMqtt::brokerFaults_data()
+{
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<QString>("message");
+    // Catches a log that stops, or reports success, when the broker is away.
+    QTest::newRow("unreachable") << false << "cannot reach the broker at 127.0.0.1:";
+    // Catches a refused login that is not reported or stops the file log.
+    QTest::newRow("wrong password") << true << "the broker refused the connection: Connection Refused: not authorised.";
+}
+
+void TstMqtt::brokerFaults()
+{
+    QFETCH(bool, reachable);
+    QFETCH(QString, message);
+    TestBroker broker;
+    const QString passwords = broker.dir.filePath("passwords");
+    QCOMPARE(QProcess::execute(TestBroker::program("mosquitto_passwd"), {"-c", "-b", passwords, "u", "right"}), 0);
+    if (reachable)
+        QVERIFY2(broker.start("password_file " + QFile::encodeName(passwords) + "\n"), qPrintable(broker.error));
+    SimFixture sim;
+    QVERIFY2(sim.start({Model::Tamrix, 4, RateMode::Paced, 1, {true, 4, 0, 10}, {}}), qPrintable(sim.error));
+    QTemporaryDir dir;
+    const QString file = dir.filePath("log.csv");
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VEXLO_MQTT_PASSWORD", "wrong");
+    cli.setProcessEnvironment(env);
+    startLog(cli, file, 600, {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1/v").arg(reachable ? broker.port : closedPort()),
+                              "--mqtt-user", "u", "--mqtt-wait", "0"});
+    QVERIFY(cli.waitForFinished(60000));
+    const QByteArray err = cli.readAllStandardError();
+    QCOMPARE(cli.exitCode(), 7);
+    QVERIFY2(QString::fromUtf8(err).contains(message), err.constData());
+    QVERIFY2(err.contains("did not acknowledge 600 records (0-599); the batches are kept in " + QFile::encodeName(file)),
+             err.constData());
+    QCOMPARE(fileRows(file).size(), 600);
+    QFile spool(file + ".mqtt-spool");
+    QVERIFY(spool.open(QIODevice::ReadOnly));
+    qint64 next = 0;
+    for (QByteArray line; !(line = spool.readLine()).isEmpty(); next += json(line)["count"].toInt())
+        QCOMPARE(json(line)["first"].toInteger(), next);
+    QCOMPARE(next, 600);
 }
 
 QTEST_MAIN(TstMqtt)
