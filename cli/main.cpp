@@ -152,7 +152,10 @@ void printUsage(const QString& command)
                 "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
                 "  --stats            acquire: print the peak-to-peak line and the noise figures of the block\n"
                 "  --json             info: one JSON object instead of plain lines\n"
-                "  --time             log: a first column with each record's local time\n";
+                "  --time             log: a first column with each record's local time\n"
+                "  --mqtt URL         log: also publish the records to an MQTT broker; with\n"
+                "                     --mqtt-user, --mqtt-password-file, --cafile, --spool,\n"
+                "                     --mqtt-wait (see vexlo-cli log --help)\n";
         text += "\nMessages go to standard error, data to standard output. The progress line\n"
                 "is shown only when standard error is a terminal.\n\n";
         text += kExitStatus;

@@ -268,6 +268,12 @@ struct MqttPublisher::State {
             o.notice(text);
     }
 
+    bool anyNotice()
+    {
+        std::lock_guard<std::mutex> lk(noticeLock);
+        return !lastNotice.isEmpty();
+    }
+
     void closePending()
     {
         if (pending.count == 0)
@@ -511,7 +517,9 @@ bool MqttPublisher::Begin(const StreamInfo& info)
                          .arg(QString::fromUtf8(mosquitto_connack_string(code))));
             return;
         }
-        s.notice(QStringLiteral("MQTT: connected to %1:%2").arg(s.o.target.host).arg(s.o.target.port));
+        // The first connection is the expected case; a later one ends a reported trouble.
+        if (s.everConnected || s.anyNotice())
+            s.notice(QStringLiteral("MQTT: connected to %1:%2").arg(s.o.target.host).arg(s.o.target.port));
         s.connected = true;
         s.everConnected = true;
         s.statusAcked = false;
