@@ -478,6 +478,13 @@ bool MqttPublisher::Begin(const StreamInfo& info)
     s.offline = state("offline");
 
     if (!s.o.spoolPath.isEmpty()) {
+        // An earlier run's undelivered batches are never overwritten.
+        if (QFileInfo(s.o.spoolPath).size() > 0) {
+            const QString earlier = s.o.spoolPath;
+            s.o.spoolPath += u'.' + info.started.toUTC().toString(QStringLiteral("yyyyMMddTHHmmss"));
+            s.notice(QStringLiteral("MQTT: %1 holds batches of an earlier run and stays; this run spools to %2")
+                         .arg(earlier, s.o.spoolPath));
+        }
         const QFileInfo dir(QFileInfo(s.o.spoolPath).absolutePath());
         if (!dir.isDir() || !dir.isWritable()) {
             s.error = QStringLiteral("MQTT: the spool folder %1 cannot be written").arg(dir.filePath());

@@ -292,7 +292,8 @@ void TstMqtt::brokerFaults_data()
 {
     QTest::addColumn<bool>("reachable");
     QTest::addColumn<QString>("message");
-    // Catches a log that stops, or reports success, when the broker is away.
+    // Catches a log that stops, or reports success, when the broker is away,
+    // and an earlier run's spool overwritten.
     QTest::newRow("unreachable") << false << "cannot reach the broker at 127.0.0.1:";
     // Catches a refused login that is not reported or stops the file log.
     QTest::newRow("wrong password") << true << "the broker refused the connection: Connection Refused: not authorised.";
@@ -311,6 +312,10 @@ void TstMqtt::brokerFaults()
     QVERIFY2(sim.start({Model::Tamrix, 4, RateMode::Paced, 1, {true, 4, 0, 10}, {}}), qPrintable(sim.error));
     QTemporaryDir dir;
     const QString file = dir.filePath("log.csv");
+    // An earlier run's spool stays as it is.
+    QFile earlier(file + ".mqtt-spool");
+    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n") == 8);
+    earlier.close();
     QProcess cli;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VEXLO_MQTT_PASSWORD", "wrong");
@@ -324,8 +329,9 @@ void TstMqtt::brokerFaults()
     QVERIFY2(err.contains("did not acknowledge 600 records (0-599); the batches are kept in " + QFile::encodeName(file)),
              err.constData());
     QCOMPARE(fileRows(file).size(), 600);
-    QFile spool(file + ".mqtt-spool");
-    QVERIFY(spool.open(QIODevice::ReadOnly));
+    QVERIFY(earlier.open(QIODevice::ReadOnly) && earlier.readAll() == "earlier\n");
+    QFile spool(QRegularExpression("kept in (\\S+)").match(QString::fromUtf8(err)).captured(1));
+    QVERIFY(spool.fileName() != earlier.fileName() && spool.open(QIODevice::ReadOnly));
     qint64 next = 0;
     for (QByteArray line; !(line = spool.readLine()).isEmpty(); next += json(line)["count"].toInt())
         QCOMPARE(json(line)["first"].toInteger(), next);
