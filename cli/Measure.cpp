@@ -6,12 +6,15 @@
 
 #include "cli/Measure.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "board/BoardLists.h"
@@ -72,6 +75,14 @@ bool refused(const QString& buffer)
     return buffer.startsWith(QLatin1String("NG"));
 }
 
+// The window's message, then a line with the path and the reason.
+int fileFailed(const QString& path, const QString& reason)
+{
+    Complain(QString::fromUtf16(kSaveFailed));
+    Complain(path + QStringLiteral(": ") + (reason.isEmpty() ? QStringLiteral("cannot be written") : reason));
+    return kExitFile;
+}
+
 } // namespace
 
 int ApplySettings(BoardSession& s, const CliOptions& o, bool report)
@@ -98,6 +109,10 @@ int ApplySettings(BoardSession& s, const CliOptions& o, bool report)
 int RunAcquire(const CliOptions& o, SignalWatch* watch)
 {
     const int count = int(o.count.value_or(0));
+    // A target that cannot be written is found before anything is measured.
+    QString reason;
+    if (o.output != u"-" && !ProbeDataFileTarget(o.output, &reason))
+        return fileFailed(o.output, reason);
     BoardSession s(o, watch);
     if (const int rc = s.Connect())
         return rc;
@@ -163,17 +178,30 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
         content.samples = &block;
         content.rowCount = recv;
         bool written = false;
-        QString reason;
         if (o.output == u"-") {
+            errno = 0;
             written = EncodeDataFile(content, [](const QByteArray& bytes) {
                 return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout)
                     == size_t(bytes.size());
             }, &reason) && std::fflush(stdout) == 0;
+            if (!written && reason.isEmpty())
+                reason = errno ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("write error");
         } else {
             written = WriteDataFileReplacing(o.output, content, &reason);
         }
         if (!written) {
-            Complain(QString::fromUtf16(kSaveFailed) + (reason.isEmpty() ? QString() : u' ' + reason));
+            fileFailed(o.output == u"-" ? QStringLiteral("standard output") : o.output, reason);
+            // The block measured is never thrown away.
+            const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+            for (const QString& dir : {QDir::tempPath(), QDir::homePath()}) {
+                const QString recovery = QStringLiteral("%1/vexlo-recovery-%2-%3.csv")
+                                             .arg(dir, stamp).arg(QCoreApplication::applicationPid());
+                if (WriteDataFileReplacing(recovery, content)) {
+                    Complain(QStringLiteral("the %1 records measured are in %2").arg(recv).arg(recovery));
+                    return kExitFile;
+                }
+            }
+            Complain(QStringLiteral("the %1 records measured could not be saved anywhere").arg(recv));
             return kExitFile;
         }
         if (o.stats && rc == kExitOk)
@@ -212,22 +240,22 @@ std::unique_ptr<MqttPublisher> makePublisher(const CliOptions& o, const QString&
 
 int RunLog(const CliOptions& o, SignalWatch* watch)
 {
+    // The target is tried before the board is touched; it is replaced only
+    // once the first record has arrived (a refused start leaves it as it was).
+    LogWriter file(o.output, o.timeColumn);
+    const auto logFailed = [&file] {
+        Complain(QString::fromUtf16(kSaveFailed));
+        Complain(file.Error());
+        return kExitFile;
+    };
+    if (!file.Prepare())
+        return logFailed();
     BoardSession s(o, watch);
     if (const int rc = s.Connect())
         return rc;
     if (const int rc = ApplySettings(s, o, false))
         return rc;
 
-    // The target is tried before the board starts; it is replaced only once
-    // the first record has arrived (a refused start leaves it as it was).
-    LogWriter file(o.output, o.timeColumn);
-    const auto fileFailed = [&file] {
-        Complain(QString::fromUtf16(kSaveFailed));
-        Complain(file.Error());
-        return kExitFile;
-    };
-    if (!file.Prepare())
-        return fileFailed();
     StreamInfo info;
     info.header = headerContent(s.Info(), s.RateEntries(), o.channel, o.hex);
     info.samplesPerSecond = samplesPerSecond(s.Info().rateCode);
@@ -237,10 +265,11 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
     // it could not deliver is reported and ends the run with kExitBroker.
     std::unique_ptr<MqttPublisher> broker = o.mqttUrl.isEmpty() ? nullptr : makePublisher(o, info.port);
     int brokerRc = kExitOk;
-    // Count 0: the board streams until it is stopped.
-    info.started = QDateTime::currentDateTime();
+    // Count 0: the board streams until it is stopped. Record 0's time is
+    // taken as the moment the start command went out.
     if (const int rc = s.Start(o.hex, o.channel, 0))
         return rc;
+    info.started = QDateTime::currentDateTime();
 
     const qint64 limit = o.count.value_or(0);
     const qint64 durationMs = o.durationMs.value_or(0);
@@ -331,7 +360,7 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
         brokerRc = kExitBroker;
     }
     if (!fileOk)
-        return fileFailed();
+        return logFailed();
     if (!o.quiet)
         Complain(QStringLiteral("%1 records").arg(file.RowsInFile()));
     return rc == kExitOk ? brokerRc : rc;

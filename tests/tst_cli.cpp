@@ -8,7 +8,10 @@
 
 #include <QtWidgets>
 #include <csignal>
+#include <QSerialPort>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "app/Form1.h"
 #include "app/VbComboBox.h"
@@ -20,6 +23,8 @@ using namespace vexlo::sim;
 namespace {
 
 struct Run { int exit = -1; QByteArray out, err; };
+
+constexpr int kExitFileCode = 6;
 
 // Runs vexlo-cli; `during` (optional) is called once the process runs,
 // `inChild` (optional) in the child before the program starts.
@@ -197,8 +202,9 @@ void TstCli::faults_data()
     QTest::newRow("hang-up mid-block") << "hangup" << block << 5 << "COMポートが切断されました" << 700;
     QTest::newRow("stream stalls") << "cut" << block << 3 << "Vexloが応答しませんでした" << 300;
     QTest::newRow("unwritable file") << "" << QStringList{"acquire", "--com", "4", "--count", "10", "-o", "@/none/f.csv"}
-                                     << 6 << "データファイルを保存出来ませんでした" << -1;
-    QTest::newRow("no such port") << "" << QStringList{"info", "--port", "@/nothing"} << 5 << "COM Open 失敗 ..." << -1;
+                                     << 6 << "データファイルを保存出来ませんでした\n@/none/f.csv: No such file or directory" << -1;
+    QTest::newRow("no such port") << "" << QStringList{"info", "--port", "@/nothing"} << 5
+                                  << "COM Open 失敗 ...\n@/nothing: no such device" << -1;
     QTest::newRow("COM17") << "" << QStringList{"info", "--com", "COM17"} << 2 << "COM番号は1から16です" << -1;
     QTest::newRow("count too large") << "" << QStringList{"acquire", "--count", "65536", "-o", "-"} << 2
                                      << "データ個数が正しくありません" << -1;
@@ -215,11 +221,39 @@ void TstCli::faults_data()
     QTest::newRow("log, refused start, earlier file") << "refuse" << log << 4 << "測定開始エラー... " << -2;
     // Catches: a stalled disk write holding up the port's reader (records lost or late).
     QTest::newRow("log, writer stalls 2 s") << "stall" << log << 0 << "3000 records" << 3000;
+    // Catches: the reader blocked behind the writer (a pty holds far less than 30000 records).
     QTest::newRow("log, writer stalls, flood") << "stall flood" << QStringList{"log", "--com", "4", "--count", "40000", "-o", "@/f.csv"}
                                                << 0 << "40000 records" << 40000;
     // Catches: a time column off the start time + index / data rate, or missing its header.
     QTest::newRow("log --time") << "" << QStringList{"log", "--com", "4", "--count", "1200", "--time", "-o", "@/f.csv"}
                                 << 0 << "1200 records" << 1200;
+    // Catches: an SSH hang-up killing the log with a stale count and the board left streaming.
+    QTest::newRow("log, SIGHUP") << "sighup" << QStringList{"log", "--com", "4", "--count", "100000", "-o", "@/f.csv"}
+                                 << 0 << "records" << 0;
+    // Catches: acquire ended by SIGHUP without its records or with the wrong status.
+    QTest::newRow("acquire, SIGHUP") << "sighup" << block << 129 << "測定停止しました" << 0;
+    // Catches: a signal during the check ending the run without a word.
+    QTest::newRow("SIGINT during the check") << "sigint check" << info << 130
+                                             << "interrupted by signal 2 during the connection check" << -1;
+    // Catches: a measured block thrown away when the final write fails.
+    QTest::newRow("acquire, folder gone at the end") << "vanish" << QStringList{"acquire", "--com", "4", "--count", "2000", "-o", "@/sub/f.csv"}
+                                                     << 6 << "the 2000 records measured are in @/vexlo-recovery-" << 2000;
+    // Catches: a board left streaming whose samples are read as the check's replies.
+    QTest::newRow("board left streaming") << "streaming" << info << 0 << "the board was still streaming" << -1;
+    QTest::newRow("board left streaming, flood") << "streaming flood" << info << 0 << "the board was still streaming" << -1;
+    // Catches: output errors ignored (exit 0 with nothing delivered).
+    QTest::newRow("info > /dev/full") << "stdout full" << info << 6 << "standard output: No space left on device" << -1;
+    QTest::newRow("--help > /dev/full") << "stdout full" << QStringList{"--help"} << 6 << "standard output: No space left on device" << -1;
+    QTest::newRow("info | closed pipe") << "stdout pipe" << info << 6 << "standard output: Broken pipe" << -1;
+    // Catches: a port that cannot be opened without saying why.
+    QTest::newRow("port not a terminal") << "" << QStringList{"info", "--port", "/dev/null"} << 5
+                                         << "COM Open 失敗 ...\n/dev/null: not a serial device" << -1;
+    QTest::newRow("port busy") << "busy" << info << 5 << "busy, in use by process %pid" << -1;
+    // Catches: options the command ignores taken silently.
+    QTest::newRow("info --gain") << "" << QStringList{"info", "--com", "4", "--gain", "8"} << 2 << "info: --gain does not apply" << -1;
+    QTest::newRow("ports --json") << "" << QStringList{"ports", "--json"} << 2 << "ports: --json does not apply" << -1;
+    // Catches: ports listing names that lead to no serial device (COM5 -> /dev/null, COM6 -> a file).
+    QTest::newRow("ports") << "ports" << QStringList{"ports"} << 0 << "" << -1;
 }
 
 // Catches a fault ending with the wrong exit code or message, a file left
@@ -249,6 +283,29 @@ void TstCli::faults()
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(earlier) == earlier.size());
     }
+    message.replace(QStringLiteral("%pid"), QString::number(QCoreApplication::applicationPid()));
+    QSerialPort holder(sim.board->slavePath());
+    if (fault.startsWith(u"streaming") || fault == u"busy") {
+        // An earlier run (or another program) opened the port.
+        holder.setBaudRate(115200);
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        if (fault.endsWith(u"flood"))
+            sim.board->setRateMode(RateMode::Flood);
+        if (fault.startsWith(u"streaming")) {
+            holder.write("A00000\r");
+            QTRY_VERIFY(sim.board->streaming());
+            holder.close();
+        }
+    }
+    if (fault == u"ports") {
+        QVERIFY(QFile::link("/dev/null", PtyBoard::portsFolder() + QStringLiteral("/COM5")));
+        QFile(dir.filePath("plain")).open(QIODevice::WriteOnly);
+        QVERIFY(QFile::link(dir.filePath("plain"), PtyBoard::portsFolder() + QStringLiteral("/COM6")));
+    }
+    if (fault == u"vanish") {
+        QVERIFY(QDir(dir.path()).mkdir("sub"));
+        qputenv("TMPDIR", QFile::encodeName(dir.path()));
+    }
     // The writer waits while the gate file exists, as on a disk that stalls.
     const QString gate = dir.filePath("gate");
     if (fault.startsWith(u"stall")) {
@@ -260,6 +317,18 @@ void TstCli::faults()
             QTest::qWait(800);
             ::kill(pid_t(p.processId()), SIGINT);
         }
+        if (fault == u"sighup") {
+            QTRY_VERIFY_WITH_TIMEOUT(sim.board->recordsWritten() >= 500, 20000);
+            ::kill(pid_t(p.processId()), SIGHUP);
+        }
+        if (fault == u"sigint check") {
+            QVERIFY(sim.board->waitForCommands(2, 20000)); // the lone CR and "?"
+            ::kill(pid_t(p.processId()), SIGINT);
+        }
+        if (fault == u"vanish") {
+            QTRY_VERIFY_WITH_TIMEOUT(sim.board->streaming(), 20000);
+            QVERIFY(QDir(dir.path()).rmdir("sub"));
+        }
         if (fault.startsWith(u"stall")) {
             // 2 s of records at 1200 sps; in flood, three times what a pty
             // holds, so the port was read all through the stall.
@@ -270,6 +339,12 @@ void TstCli::faults()
             QFile::remove(gate);
         }
     }, 60000, [&] {
+        if (fault.startsWith(u"stdout")) {
+            int fds[2] = {::open("/dev/full", O_WRONLY), -1};
+            if (fault.endsWith(u"pipe") && ::pipe(fds) == 0)
+                ::close(fds[0]);
+            ::dup2(fault.endsWith(u"pipe") ? fds[1] : fds[0], 1);
+        }
         if (fault == u"fsize") {
             ::signal(SIGXFSZ, SIG_DFL); // the program itself must ignore it
             const rlimit limit{20000, 20000};
@@ -277,24 +352,34 @@ void TstCli::faults()
         }
     });
     qunsetenv("VEXLO_LOG_WRITER_GATE");
+    qunsetenv("TMPDIR");
     QCOMPARE(r.exit, exit);
     QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    if (fault.startsWith(u"streaming"))
+        QVERIFY2(r.out.contains("board: VEXLO TAMRIX 1.00\n") && sim.board->commands().contains("AX"), r.out.constData());
+    if (fault == u"ports")
+        QVERIFY2(r.out.contains("COM4\t/dev/pts/") && !r.out.contains("COM5") && !r.out.contains("COM6"), r.out.constData());
+    if (exit == kExitFileCode && rows == -1) { // the board never started
+        for (const QByteArray& c : sim.board->commands())
+            QVERIFY2(!(c.size() == 6 && c.startsWith('A')), c.constData());
+    }
     if (rows == -2)
         QCOMPARE(fileBytes(file), earlier);
     if (rows < 0) {
         QVERIFY(rows == -2 || !QFileInfo::exists(file));
         return;
     }
-    const QByteArray bytes = fileBytes(file);
+    const QStringList recovered = QDir(dir.path()).entryList({"vexlo-recovery-*"});
+    const QByteArray bytes = fileBytes(fault == u"vanish" && recovered.size() == 1 ? dir.filePath(recovered[0]) : file);
     QVERIFY(bytes.endsWith("\r\n")); // no torn row
     const QList<QByteArray> lines = bytes.split('\n');
     const qsizetype got = lines.size() - 9;
     if (rows == 0)
-        QVERIFY(got > 0 && got < 2000);
+        QVERIFY(got > 0 && got < args[args.indexOf("--count") + 1].toInt());
     else
         QCOMPARE(got, qsizetype(rows));
     QCOMPARE(lines[6].mid(14).trimmed().toLongLong(), got); // the count line tells the truth
-    if (fault == u"sigint")
+    if (fault == u"sigint" || fault == u"sighup")
         QVERIFY(sim.board->commands().contains("AX"));
     if (args.contains("--time")) {
         // "時刻," heads the columns; rows 1, 6, 600, 1199 at 1200 sps are
