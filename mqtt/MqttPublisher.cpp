@@ -249,7 +249,6 @@ struct MqttPublisher::State {
     bool kick = false;
     int statusMid = -1;
     bool statusAcked = false;
-    qint64 acked = 0;
     Losses lost;
     bool dropping = false;
     QString error;
@@ -558,7 +557,6 @@ bool MqttPublisher::Begin(const StreamInfo& info)
                     s.headBytes -= it->payload.size();
                     s.head.erase(it);
                     --s.inflight;
-                    ++s.acked;
                     break;
                 }
             }
@@ -672,10 +670,4 @@ QString MqttPublisher::Error() const
 {
     std::lock_guard<std::mutex> lk(d->m);
     return d->error;
-}
-
-qint64 MqttPublisher::Acknowledged() const
-{
-    std::lock_guard<std::mutex> lk(d->m);
-    return d->acked;
 }

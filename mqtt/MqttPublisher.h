@@ -75,9 +75,6 @@ public:
     bool Finish(qint64 total) override;
     QString Error() const override;
 
-    // For tests and the benchmark: batches acknowledged so far.
-    qint64 Acknowledged() const;
-
 private:
     struct State;
     std::unique_ptr<State> d;
