@@ -5,8 +5,6 @@
 
 #include <QtTest>
 
-#include <csignal>
-
 #include "mqtt/MqttPublisher.h"
 #include "support/SimFixture.h"
 #include "support/TestBroker.h"
