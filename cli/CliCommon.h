@@ -16,6 +16,7 @@ enum ExitCode {
     kExitRefused = 4,     // the board refused the measurement start ("NG")
     kExitPort = 5,        // the port cannot be opened or was lost
     kExitFile = 6,        // the data file cannot be written
+    kExitBroker = 7,      // log --mqtt: some records did not reach the broker (the file has them)
     kExitSignal = 128,    // + signal number: interrupted (acquire; log ends with 0)
 };
 
@@ -36,6 +37,12 @@ struct CliOptions {
     QString output;                    // -o
     bool timeColumn = false;           // log --time
     SweepOptions sweep;                // sweep's own options
+    QString mqttUrl;                   // log --mqtt
+    QString mqttUser;                  // --mqtt-user
+    QString mqttPasswordFile;          // --mqtt-password-file (else $VEXLO_MQTT_PASSWORD)
+    QString caFile;                    // --cafile
+    QString spoolDir;                  // --spool (else beside the data file)
+    int mqttWaitS = 10;                // --mqtt-wait
 };
 
 // A message for the operator on standard error (UTF-8, one line).

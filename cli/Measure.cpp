@@ -25,6 +25,7 @@
 #include "datafile/DataFileWriter.h"
 #include "measure/Reception.h"
 #include "measure/SampleBlock.h"
+#include "mqtt/MqttPublisher.h"
 #include "stream/LogWriter.h"
 
 void PrintBlockStats(const SampleBlock& block, int channelMode, bool hex, int gainCode, int count,
@@ -216,6 +217,34 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
     return rc;
 }
 
+namespace {
+
+// log --mqtt: the publisher for the options; its spool lies beside the data
+// file unless --spool names a folder.
+std::unique_ptr<MqttPublisher> makePublisher(const CliOptions& o, const QString& port)
+{
+    MqttOptions m;
+    ParseMqttUrl(o.mqttUrl, &m.target, nullptr);
+    m.target.caFile = o.caFile;
+    m.target.user = o.mqttUser;
+    if (!o.mqttPasswordFile.isEmpty()) {
+        QFile f(o.mqttPasswordFile);
+        if (f.open(QIODevice::ReadOnly))
+            m.target.password = QString::fromUtf8(f.readLine()).remove(u'\n').remove(u'\r');
+    } else if (qEnvironmentVariableIsSet("VEXLO_MQTT_PASSWORD")) {
+        m.target.password = qEnvironmentVariable("VEXLO_MQTT_PASSWORD");
+    }
+    m.spoolPath = o.spoolDir.isEmpty()
+                      ? o.output + QStringLiteral(".mqtt-spool")
+                      : QDir(o.spoolDir).filePath(QStringLiteral("vexlo-%1.mqtt-spool").arg(QFileInfo(port).fileName()));
+    m.drainMs = o.mqttWaitS * 1000;
+    m.reconnectMaxS = 10;
+    m.notice = [](const QString& line) { Complain(line); };
+    return std::make_unique<MqttPublisher>(std::move(m));
+}
+
+} // namespace
+
 int RunLog(const CliOptions& o, SignalWatch* watch)
 {
     // The target is tried before the board is touched; it is replaced only
@@ -239,6 +268,10 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
     info.samplesPerSecond = samplesPerSecond(s.Info().rateCode);
     info.model = o.tamrix ? QStringLiteral("Tamrix") : QStringLiteral("Selvor");
     info.port = s.Info().portName;
+    // A second sink beside the file: the broker. It never fails a log; what
+    // it could not deliver is reported and ends the run with kExitBroker.
+    std::unique_ptr<MqttPublisher> broker = o.mqttUrl.isEmpty() ? nullptr : makePublisher(o, info.port);
+    int brokerRc = kExitOk;
     // Count 0: the board streams until it is stopped. Record 0's time is
     // taken as the moment the start command went out.
     if (const int rc = s.Start(o.hex, o.channel, 0))
@@ -282,6 +315,13 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
                 writeFailed = true;
                 break;
             }
+            if (fill > 0 && total == 0 && broker && !broker->Begin(info)) {
+                Complain(broker->Error());
+                broker.reset();
+                brokerRc = kExitBroker;
+            }
+            if (fill > 0 && broker)
+                broker->Append(chunk, fill, total);
             if (fill > 0 && !file.Append(chunk, fill, total)) {
                 writeFailed = true;
                 break;
@@ -321,9 +361,14 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
     s.Stop(o.hex);
     progress.Finish();
     s.Close();
-    if (!file.Finish(total) || writeFailed)
+    const bool fileOk = file.Finish(total) && !writeFailed;
+    if (broker && total > 0 && !broker->Finish(total)) {
+        Complain(broker->Error());
+        brokerRc = kExitBroker;
+    }
+    if (!fileOk)
         return logFailed();
     if (!o.quiet)
         Complain(QStringLiteral("%1 records").arg(file.RowsInFile()));
-    return rc;
+    return rc == kExitOk ? brokerRc : rc;
 }

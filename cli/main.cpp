@@ -20,6 +20,7 @@
 #include "cli/Measure.h"
 #include "cli/SignalWatch.h"
 #include "cli/Sweep.h"
+#include "mqtt/MqttPublisher.h"
 #include "serial/QtCommPort.h"
 
 #ifndef VEXLO_CLI_VERSION
@@ -70,6 +71,8 @@ const char kExitStatus[] =
     "  6    the data file or standard output cannot be written (the second line\n"
     "       gives the path and the system's reason); a block measured by acquire\n"
     "       then goes to a recovery file whose path is printed\n"
+    "  7    log --mqtt: records did not reach the broker (the data file has them;\n"
+    "       the spool file keeps the unacknowledged batches)\n"
     "  130  acquire interrupted by SIGINT (143: SIGTERM, 129: SIGHUP); the records\n"
     "       received so far are written. A signal during the connection check\n"
     "       ends every command, log too, with these codes\n";
@@ -120,7 +123,25 @@ void printUsage(const QString& command)
                "  -o, --output FILE  the data file (a file, not standard output)\n"
                "  --time             begin each row with the record's local time,\n"
                "                     2026-01-31T08:15:00.125 (start time + index / data rate),\n"
-               "                     and the column header with 時刻,\n\n";
+               "                     and the column header with 時刻,\n\n"
+               "Publishing to an MQTT broker (QoS 1, the data file is written all the same):\n"
+               "  --mqtt URL         mqtt://HOST[:PORT]/TOPIC or mqtts://HOST[:PORT]/TOPIC;\n"
+               "                     batches of records (every 250 ms or 1000 records) go as\n"
+               "                     JSON to TOPIC/data, the retained state (online with the\n"
+               "                     board's settings, offline) to TOPIC/status\n"
+               "  --mqtt-user NAME   log in as NAME\n"
+               "  --mqtt-password-file FILE\n"
+               "                     the password: the first line of FILE; without it the\n"
+               "                     environment variable VEXLO_MQTT_PASSWORD (never on the\n"
+               "                     command line)\n"
+               "  --cafile FILE      mqtts: the certificate authorities to trust (default:\n"
+               "                     the system's)\n"
+               "  --spool DIR        where batches wait while the broker is away, beyond\n"
+               "                     8 MiB in memory (default: FILE.mqtt-spool beside the data\n"
+               "                     file); at most 1 GiB, then new batches are dropped and\n"
+               "                     reported\n"
+               "  --mqtt-wait S      at the end, wait up to S seconds (default 10) for the\n"
+               "                     broker's acknowledgements\n\n";
         text += kCommonOptions;
     } else if (command == u"sweep") {
         text = SweepUsage();
@@ -149,7 +170,10 @@ void printUsage(const QString& command)
                 "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
                 "  --stats            acquire: print the peak-to-peak line and the noise figures of the block\n"
                 "  --json             info: one JSON object instead of plain lines\n"
-                "  --time             log: a first column with each record's local time\n";
+                "  --time             log: a first column with each record's local time\n"
+                "  --mqtt URL         log: also publish the records to an MQTT broker; with\n"
+                "                     --mqtt-user, --mqtt-password-file, --cafile, --spool,\n"
+                "                     --mqtt-wait (see vexlo-cli log --help)\n";
         text += "\nMessages go to standard error, data to standard output. The progress line\n"
                 "is shown only when standard error is a terminal.\n\n";
         text += kExitStatus;
@@ -298,6 +322,28 @@ ParseResult parse(const QStringList& args)
         } else if (arg == u"--duration") {
             if (!take(&v) || !(o.durationMs = durationOf(v)))
                 return usage(QStringLiteral("--duration: e.g. 90s, 30m, 8h or 1h30m"));
+        } else if (arg == u"--mqtt") {
+            MqttTarget t;
+            QString why;
+            if (!take(&o.mqttUrl) || !ParseMqttUrl(o.mqttUrl, &t, &why))
+                return usage(why.isEmpty() ? QStringLiteral("--mqtt: a URL is missing") : why);
+        } else if (arg == u"--mqtt-user") {
+            if (!take(&o.mqttUser) || o.mqttUser.isEmpty())
+                return usage(QStringLiteral("--mqtt-user: a name is missing"));
+        } else if (arg == u"--mqtt-password-file") {
+            if (!take(&o.mqttPasswordFile) || !QFileInfo(o.mqttPasswordFile).isReadable())
+                return usage(QStringLiteral("--mqtt-password-file: a readable file"));
+        } else if (arg == u"--cafile") {
+            if (!take(&o.caFile) || !QFileInfo(o.caFile).isReadable())
+                return usage(QStringLiteral("--cafile: a readable file"));
+        } else if (arg == u"--spool") {
+            if (!take(&o.spoolDir) || !QFileInfo(o.spoolDir).isDir())
+                return usage(QStringLiteral("--spool: an existing folder"));
+        } else if (arg == u"--mqtt-wait") {
+            bool ok = false;
+            o.mqttWaitS = take(&v) ? v.toInt(&ok) : -1;
+            if (!ok || o.mqttWaitS < 0 || o.mqttWaitS > 3600)
+                return usage(QStringLiteral("--mqtt-wait: seconds, 0 to 3600"));
         } else if (arg == u"-o" || arg == u"--output") {
             if (!take(&o.output) || o.output.isEmpty())
                 return usage(QStringLiteral("-o: a file name is missing"));
@@ -339,7 +385,9 @@ ParseResult parse(const QStringList& args)
     else if (o.command == u"acquire")
         allowed << measuring << QStringLiteral("--stats");
     else if (o.command == u"log")
-        allowed << measuring << QStringLiteral("--duration") << QStringLiteral("--time");
+        allowed << measuring << QStringLiteral("--duration") << QStringLiteral("--time") << QStringLiteral("--mqtt")
+                << QStringLiteral("--mqtt-user") << QStringLiteral("--mqtt-password-file") << QStringLiteral("--cafile")
+                << QStringLiteral("--spool") << QStringLiteral("--mqtt-wait");
     else if (o.command == u"sweep")
         allowed << SweepOptionNames() << QStringLiteral("--json") << QStringLiteral("--channel")
                 << QStringLiteral("--format") << QStringLiteral("--count");
@@ -361,6 +409,8 @@ ParseResult parse(const QStringList& args)
         if (o.count && o.durationMs)
             return usage(QStringLiteral("log: --duration or --count, not both"));
     }
+    if (o.mqttUrl.isEmpty() && !(o.mqttUser + o.mqttPasswordFile + o.caFile + o.spoolDir).isEmpty())
+        return usage(QStringLiteral("log: --mqtt-user, --mqtt-password-file, --cafile and --spool go with --mqtt"));
     return r;
 }
 

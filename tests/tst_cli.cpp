@@ -215,6 +215,9 @@ void TstCli::faults_data()
     QTest::newRow("COM17") << "" << QStringList{"info", "--com", "COM17"} << 2 << "COM番号は1から16です" << -1;
     QTest::newRow("count too large") << "" << QStringList{"acquire", "--count", "65536", "-o", "-"} << 2
                                      << "データ個数が正しくありません" << -1;
+    // Catches a log started against a broker URL it cannot publish to (a wildcard topic).
+    QTest::newRow("bad MQTT URL") << "" << QStringList{"log", "--com", "4", "-o", "@/f.csv", "--mqtt", "mqtt://h/lab/#"}
+                                  << 2 << "MQTT URL mqtt://h/lab/#: the topic must be" << -1;
     QTest::newRow("SIGINT mid-block") << "sigint" << block << 130 << "測定停止しました" << 0;
     const QStringList log{"log", "--com", "4", "--count", "3000", "-o", "@/f.csv"};
     // Catches: a full disk leaving a torn last row or a count of rows never written.
