@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "measure/Decoding.h"
@@ -84,6 +85,7 @@ QStringList NoiseStatsHeaders(bool hexCodes)
                   QStringLiteral("RMSノイズ")};
     if (hexCodes)
         h << QStringLiteral("実効分解能") << QStringLiteral("ノイズフリー分解能");
+    h << QStringLiteral("不正値");
     return h;
 }
 
@@ -100,6 +102,7 @@ QStringList NoiseStatsCells(const NoiseStats& s, bool hexCodes)
         c << cell(s.mean, d) << cell(s.minimum, d) << cell(s.maximum, d) << cell(s.peakToPeak, d)
           << cell(s.rms, d);
     }
+    c << QString::number(s.invalid);
     return c;
 }
 
@@ -108,7 +111,7 @@ QString NoiseStatsTable(const std::vector<std::pair<QString, NoiseStats>>& chann
     QStringList header{QStringLiteral("CH")};
     const QStringList titles = NoiseStatsHeaders(hexCodes);
     for (int i = 0; i < titles.size(); ++i) {
-        if (i == 0)
+        if (i == 0 || i == titles.size() - 1)
             header << titles[i];
         else if (hexCodes && i >= 6)
             header << titles[i] + QStringLiteral(" [bit]");
@@ -132,12 +135,75 @@ double SampleRateFromText(const QString& rateText)
     return ok && rate > 0 ? rate : 0;
 }
 
-std::vector<double> ChannelValues(const SampleBlock& block, int channel, int count, bool hex)
+bool WellFormedSample(QStringView text, bool hex)
+{
+    text = text.trimmed();
+    if (hex) {
+        return text.size() == 6 && std::all_of(text.begin(), text.end(), [](QChar c) {
+                   return c.unicode() < 128 && std::isxdigit(c.unicode());
+               });
+    }
+    qsizetype i = 0;
+    auto digits = [&] {
+        const qsizetype from = i;
+        while (i < text.size() && text[i] >= u'0' && text[i] <= u'9')
+            ++i;
+        return i - from;
+    };
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    qsizetype mantissa = digits();
+    if (i < text.size() && text[i] == u'.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    if (i != text.size())
+        return false;
+    const double v = DecodeSample(text, false);
+    return std::isfinite(v) && std::fabs(v) < kMaxMillivolts;
+}
+
+std::vector<double> ChannelValues(const SampleBlock& block, int channel, int count, bool hex, int* invalid)
 {
     count = std::clamp(count, 0, kSampleCapacity);
-    std::vector<double> values(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i)
-        values[size_t(i)] = DecodeField(block, i, channel, hex);
+    std::vector<double> values;
+    values.reserve(static_cast<size_t>(count));
+    int bad = 0;
+    for (int i = 0; i < count; ++i) {
+        // A slot's one-byte text is widened on the stack; no string is built.
+        QLatin1StringView view;
+        bool ok;
+        if (block.FieldLatin1(i, channel, &view) && view.size() <= SampleBlock::kSlotChars) {
+            char16_t wide[SampleBlock::kSlotChars];
+            for (qsizetype k = 0; k < view.size(); ++k)
+                wide[k] = char16_t(uchar(view[k].toLatin1()));
+            ok = WellFormedSample(QStringView(wide, view.size()), hex);
+        } else {
+            ok = WellFormedSample(block.Field(i, channel), hex);
+        }
+        if (ok)
+            values.push_back(DecodeField(block, i, channel, hex));
+        else
+            ++bad;
+    }
+    if (invalid)
+        *invalid = bad;
     return values;
+}
+
+NoiseStats ChannelStats(const std::vector<double>& values, int invalid, bool hexCodes)
+{
+    NoiseStats s = ComputeNoiseStats(values, hexCodes);
+    s.invalid = invalid;
+    return s;
 }
 

@@ -15,6 +15,7 @@ struct NoiseStats {
     double mean = 0, minimum = 0, maximum = 0, peakToPeak = 0, rms = 0; // in the block's unit
     bool hasResolution = false;             // true for hexadecimal (code) blocks
     double effectiveBits = 0, noiseFreeBits = 0;
+    int invalid = 0;                        // fields left out: malformed or out of range
 };
 
 // Bits of the converter: resolution figures never exceed it, and a block
@@ -45,6 +46,21 @@ int MillivoltFigureDecimals(double rms);
 // "5sps" -> 5. Text without a leading number, or zero, gives 0 (unknown).
 double SampleRateFromText(const QString& rateText);
 
+// Largest magnitude of a millivolt sample: the board's 9-character field
+// holds at most 9999.999 in fixed notation.
+constexpr double kMaxMillivolts = 10000.0;
+
+// True when `text` is a sample field the board can send in the format: six
+// hexadecimal digits, or a decimal number (sign, digits, point, optional
+// exponent, blanks around it) of magnitude below kMaxMillivolts.
+bool WellFormedSample(QStringView text, bool hex);
+
 // The decoded values of one channel (0 = Ch0, 1 = Ch1) of entries 0..count-1
 // of a block (count clamped to the block), through the window's decoding.
-std::vector<double> ChannelValues(const SampleBlock& block, int channel, int count, bool hex);
+// Fields that are not WellFormedSample are left out and counted in `invalid`.
+std::vector<double> ChannelValues(const SampleBlock& block, int channel, int count, bool hex,
+                                  int* invalid = nullptr);
+
+// Figures of one channel of a block: its well-formed values' statistics with
+// the number of fields left out.
+NoiseStats ChannelStats(const std::vector<double>& values, int invalid, bool hexCodes);

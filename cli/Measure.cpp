@@ -22,8 +22,8 @@
 #include "measure/Reception.h"
 #include "measure/SampleBlock.h"
 
-void PrintBlockStats(const SampleBlock& block, int channelMode, bool hex, int gainCode, int count,
-                     bool toStderr);
+// Stats.cpp: prints the figures (--stats); the exit code for --strict.
+int PrintBlockStats(const SampleBlock& block, const CliOptions& o, int gainCode, const QString& rateText, int count);
 
 namespace {
 
@@ -168,8 +168,9 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
             Complain(QString::fromUtf16(kSaveFailed) + (reason.isEmpty() ? QString() : u' ' + reason));
             return kExitFile;
         }
-        if (o.stats && rc == kExitOk)
-            PrintBlockStats(block, o.channel, o.hex, s.Info().gainCode, recv, o.output == u"-");
+        if ((o.stats || o.strict) && rc == kExitOk)
+            rc = PrintBlockStats(block, o, s.Info().gainCode,
+                                 RateListEntries(s.RateEntries()).value(s.Info().rateCode), recv);
     }
     return rc;
 }

@@ -60,6 +60,7 @@ const char kExitStatus[] =
     "  4    the board refused the measurement start (NG)\n"
     "  5    the port cannot be opened or was lost (hang-up)\n"
     "  6    the data file cannot be written\n"
+    "  7    acquire --strict: the block holds malformed sample fields\n"
     "  130  acquire interrupted by SIGINT (143: SIGTERM); the records received\n"
     "       so far are written\n";
 
@@ -91,7 +92,9 @@ void printUsage(const QString& command)
                "  --count N          samples, 1 to 65535\n"
                "  --gain G, --rate R set before measuring (see set)\n"
                "  -o, --output FILE  the data file, - for standard output\n"
-               "  --stats            print the peak-to-peak line and the noise figures of the block\n\n";
+               "  --stats            print the peak-to-peak line, the noise figures and the\n"
+               "                     spectrum's figures of the block (--json: as one JSON object)\n"
+               "  --strict           exit 7 when sample fields are malformed or out of range\n\n";
         text += kCommonOptions;
     } else if (command == u"log") {
         text = "Usage: vexlo-cli log -o FILE [--duration D | --count N] [OPTIONS]\n"
@@ -128,7 +131,8 @@ void printUsage(const QString& command)
                 "  --duration D       log: stop after D, e.g. 90s, 30m, 8h, 1h30m\n"
                 "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
                 "  --stats            acquire: print the peak-to-peak line and the noise figures of the block\n"
-                "  --json             info: one JSON object instead of plain lines\n";
+                "  --strict           acquire: exit 7 when sample fields are malformed\n"
+                "  --json             info, acquire --stats: one JSON object instead of plain lines\n";
         text += "\nMessages go to standard error, data to standard output. The progress line\n"
                 "is shown only when standard error is a terminal.\n\n";
         text += kExitStatus;
@@ -227,6 +231,8 @@ ParseResult parse(const QStringList& args)
             o.json = true;
         } else if (arg == u"--stats") {
             o.stats = true;
+        } else if (arg == u"--strict") {
+            o.strict = true;
         } else if (arg == u"--model") {
             if (!take(&v) || (v.toLower() != u"tamrix" && v.toLower() != u"selvor"))
                 return usage(QStringLiteral("--model: tamrix or selvor"));
