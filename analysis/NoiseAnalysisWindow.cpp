@@ -48,10 +48,13 @@ void roundTicks(QValueAxis* axis, double from, double to, bool whole)
         }
     if (whole)
         step = std::max(step, 1.0);
+    // Fixed ticks while range and interval change: an old interval against a
+    // new, wider range would lay out millions of ticks in between.
+    axis->setTickType(QValueAxis::TicksFixed);
     axis->setRange(from, to);
-    axis->setTickType(QValueAxis::TicksDynamic);
-    axis->setTickAnchor(std::floor(from / step) * step);
     axis->setTickInterval(step);
+    axis->setTickAnchor(std::floor(from / step) * step);
+    axis->setTickType(QValueAxis::TicksDynamic);
     const int decimals = std::max(0, int(-std::floor(std::log10(step) + 1e-9)));
     axis->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + u'f');
 }

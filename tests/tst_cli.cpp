@@ -116,15 +116,21 @@ void TstCli::sameFileAsWindow()
     QCOMPARE(b, a);
     // --stats (on standard error when the data goes to standard output): the
     // window's peak-to-peak line, then the noise table's header of
-    // tab-separated columns (9 for codes, 7 for millivolts) and one row per channel.
+    // tab-separated columns (10 for codes, 8 for millivolts) and one row per
+    // channel, then the spectrum's table (11 columns) likewise.
     const QStringList s = QString::fromUtf8(stats).split(u'\n', Qt::SkipEmptyParts);
     const QStringList names = mode == 2 ? QStringList{"CH0", "CH1"} : QStringList{mode ? "CH1" : "CH0"};
-    QCOMPARE(s.size(), 2 + names.size());
+    QCOMPARE(s.size(), 3 + 2 * names.size());
     QCOMPARE(QStringLiteral("測定終了... ") + s[0], status);
     QVERIFY2(s[1].startsWith(QStringLiteral("CH\tデータ個数\t")), qPrintable(s[1]));
-    for (int i = 1; i < s.size(); ++i)
-        QVERIFY2(s[i].count(u'\t') == (hex ? 8 : 6) && (i == 1 || s[i].startsWith(names[i - 2] + u'\t' + QString::number(count) + u'\t')),
+    QVERIFY2(s[2 + names.size()].startsWith(QStringLiteral("CH\tノイズフロア [")), qPrintable(s[2 + names.size()]));
+    for (int i = 1; i < s.size(); ++i) {
+        const bool spectrum = i >= 2 + names.size();
+        const int row = spectrum ? i - 3 - int(names.size()) : i - 2;
+        QVERIFY2(s[i].count(u'\t') == (spectrum ? 10 : hex ? 9 : 7)
+                     && (row < 0 || s[i].startsWith(names[row] + u'\t' + (spectrum ? QString() : QString::number(count) + u'\t'))),
                  qPrintable(s[i]));
+    }
 }
 
 // Catches info reading the wrong reply or naming a code wrongly (text and
@@ -198,6 +204,10 @@ void TstCli::faults_data()
     QTest::newRow("count too large") << "" << QStringList{"acquire", "--count", "65536", "-o", "-"} << 2
                                      << "データ個数が正しくありません" << -1;
     QTest::newRow("SIGINT mid-block") << "sigint" << block << 130 << "測定停止しました" << 0;
+    // Catches malformed records silently counted into the figures, or a
+    // --strict run that ends with success; the file keeps every row.
+    QTest::newRow("malformed records, --strict") << "garbage-records" << block + QStringList{"--stats", "--strict"} << 7
+                                                 << "CH0: 不正値 " << 2000;
 }
 
 // Catches a fault ending with the wrong exit code or message, a file left
@@ -212,6 +222,7 @@ void TstCli::faults()
     Faults f;
     f.silent = fault == u"silent";
     f.garbage = fault == u"garbage";
+    f.garbageRecords = fault == u"garbage-records";
     f.refuseStart = fault == u"refuse";
     f.hangupAfterRecords = fault == u"hangup" ? 700 : -1;
     f.cutAfterRecords = fault == u"cut" ? 300 : -1;
