@@ -10,20 +10,21 @@ constexpr double kPi = 3.14159265358979323846;
 
 // One unit of the last decimal the values carry: 10^-d for the fewest
 // decimals d (up to 9) that hold every value; else the smallest gap.
-double dataStep(const std::vector<double>& sorted)
+double dataStep(std::vector<double> values)
 {
     double scale = 1;
     for (int d = 0; d <= 9; ++d, scale *= 10) {
-        const bool whole = std::all_of(sorted.begin(), sorted.end(), [&](double v) {
+        const bool whole = std::all_of(values.begin(), values.end(), [&](double v) {
             const double x = v * scale;
             return std::fabs(x - std::round(x)) <= 1e-6 + 1e-12 * std::fabs(x);
         });
         if (whole)
             return 1 / scale;
     }
+    std::sort(values.begin(), values.end());
     double gap = 0;
-    for (size_t i = 1; i < sorted.size(); ++i) {
-        const double g = sorted[i] - sorted[i - 1];
+    for (size_t i = 1; i < values.size(); ++i) {
+        const double g = values[i] - values[i - 1];
         if (g > 0 && (gap == 0 || g < gap))
             gap = g;
     }
@@ -35,18 +36,18 @@ double dataStep(const std::vector<double>& sorted)
 Histogram ComputeHistogram(const std::vector<double>& values, bool hexCodes, double mean, double rms)
 {
     Histogram h;
-    std::vector<double> sorted;
-    sorted.reserve(values.size());
+    std::vector<double> finite;
+    finite.reserve(values.size());
     for (double v : values)
         if (std::isfinite(v))
-            sorted.push_back(v);
-    if (sorted.empty())
+            finite.push_back(v);
+    if (finite.empty())
         return h;
-    std::sort(sorted.begin(), sorted.end());
-    const size_t n = sorted.size();
-    const double minimum = sorted.front(), maximum = sorted.back();
+    const size_t n = finite.size();
+    const auto [lo, hi] = std::minmax_element(finite.begin(), finite.end());
+    const double minimum = *lo, maximum = *hi;
 
-    double step = hexCodes ? 1.0 : dataStep(sorted);
+    double step = hexCodes ? 1.0 : dataStep(finite);
     // Step indices are counted in doubles, exact below 2^52; absurd spans get a coarser step.
     const double largest = std::max(std::fabs(minimum), std::fabs(maximum));
     if (!(largest / step < 4e15) || !(maximum - minimum < 1e300))
@@ -60,11 +61,15 @@ Histogram ComputeHistogram(const std::vector<double>& values, bool hexCodes, dou
         h.binWidth = step;
         first = minimum - step / 2;  // each step value sits in the middle of its bar
         counts.assign(size_t(steps), 0);
-        for (double v : sorted)
+        for (double v : finite)
             counts[std::min(counts.size() - 1, size_t(std::llround((v - minimum) / step)))] += 1;
     } else {
         // Freedman-Diaconis: 2 IQR / n^(1/3), in whole steps.
-        const double iqr = sorted[n * 3 / 4] - sorted[n / 4];
+        std::vector<double> order = finite;
+        std::nth_element(order.begin(), order.begin() + std::ptrdiff_t(n * 3 / 4), order.end());
+        const double upper = order[n * 3 / 4];
+        std::nth_element(order.begin(), order.begin() + std::ptrdiff_t(n / 4), order.begin() + std::ptrdiff_t(n * 3 / 4));
+        const double iqr = upper - order[n / 4];
         const double fd = 2 * iqr / std::cbrt(double(n));
         const double wanted = fd > 0 ? std::ceil((maximum - minimum) / fd) : kMaxHistogramBins;
         const double binsWanted = std::clamp(wanted, double(kMinHistogramBins), double(kMaxHistogramBins));
@@ -76,7 +81,7 @@ Histogram ComputeHistogram(const std::vector<double>& values, bool hexCodes, dou
         const double firstBin = binOf(minimum);
         first = firstBin * h.binWidth;
         counts.assign(size_t(binOf(maximum) - firstBin + 1), 0);
-        for (double v : sorted)
+        for (double v : finite)
             counts[std::min(counts.size() - 1, size_t(binOf(v) - firstBin))] += 1;
     }
     h.bins.resize(counts.size());
