@@ -83,7 +83,8 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     Table->setTabKeyNavigation(false);  // Tab leaves the table for the next control
     Table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     Table->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
-    Table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    // As tall as its rows: the window's smallest size never hides a channel.
+    Table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     Tabs = new QTabWidget(this);
     histogramPage_ = new QWidget;
@@ -219,6 +220,9 @@ void NoiseAnalysisWindow::Refresh()
                        + (hex_ ? QStringLiteral("バイナリデータ [digit]") : QStringLiteral("mVデータ [mV]"));
         if (owner_->RecvCount < owner_->SampleCount)
             text += QStringLiteral(" / 途中で止まったブロック");
+        for (const Channel& c : channels_)
+            if (c.stats.invalid > 0)  // left out of every figure
+                text += QStringLiteral(" / ") + c.name + QStringLiteral(" 不正値 ") + QString::number(c.stats.invalid);
         Summary->setText(text);
     }
     showStats();
@@ -296,28 +300,39 @@ void NoiseAnalysisWindow::showHistograms()
             continue;
         const Channel& c = channels_[i];
         const Histogram& h = c.histogram;
+        // The value axis spans the bars (the normal curve is drawn over them
+        // only). Millivolt data below 1 mV is drawn in µV, below 1 µV in nV.
+        const double from = h.bins.empty() ? 0 : h.bins.front().lower;
+        const double to = h.bins.empty() ? 1 : h.bins.back().lower + h.binWidth;
+        const double largest = std::max(std::fabs(from), std::fabs(to));
+        double scale = 1;
+        QString unit = unitText(hex_);
+        if (!hex_ && largest < 1e-3) {
+            scale = 1e6;
+            unit = QStringLiteral("nV");
+        } else if (!hex_ && largest < 1) {
+            scale = 1e3;
+            unit = QStringLiteral("µV");
+        }
         QList<QPointF> bars, normal;
         bars.reserve(qsizetype(h.bins.size() * 2 + 2));
         double top = 1;
         for (const HistogramBin& b : h.bins) {
             if (bars.isEmpty())
-                bars << QPointF(b.lower, 0);
-            bars << QPointF(b.lower, b.count) << QPointF(b.lower + h.binWidth, b.count);
+                bars << QPointF(b.lower * scale, 0);
+            bars << QPointF(b.lower * scale, b.count) << QPointF((b.lower + h.binWidth) * scale, b.count);
             top = std::max(top, double(b.count));
         }
         if (!h.bins.empty())
-            bars << QPointF(h.bins.back().lower + h.binWidth, 0);
+            bars << QPointF((h.bins.back().lower + h.binWidth) * scale, 0);
         for (const NormalPoint& n : h.normal) {
-            normal << QPointF(n.x, n.count);
+            normal << QPointF(n.x * scale, n.count);
             top = std::max(top, n.count);
         }
         p.bars->replace(bars);
         p.normal->replace(normal);
-        // The value axis spans the bars (the normal curve is drawn over them only).
-        const double from = h.bins.empty() ? 0 : h.bins.front().lower;
-        const double to = h.bins.empty() ? 1 : h.bins.back().lower + h.binWidth;
-        roundTicks(p.x, from, to, hex_);
-        p.x->setTitleText(c.name + QStringLiteral(" [") + unitText(hex_) + u']');
+        roundTicks(p.x, from * scale, to * scale, hex_);
+        p.x->setTitleText(c.name + QStringLiteral(" [") + unit + u']');
         roundTicks(p.y, 0, top * 1.05, true);
         p.view->setAccessibleName(c.name + QStringLiteral(" のヒストグラム"));
     }

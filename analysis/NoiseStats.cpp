@@ -78,6 +78,18 @@ int MillivoltFigureDecimals(double rms)
     return std::clamp(2 - lead, 3, 6);
 }
 
+QString MillivoltFigure(double v, int decimals)
+{
+    if (!std::isfinite(v))
+        return QStringLiteral("---");
+    const double a = std::fabs(v);
+    if (a > 0 && a < 1e-3)
+        return fixed(v * 1e6, std::max(0, decimals - 6)) + QStringLiteral(" nV");
+    if (a > 0 && a < 1)
+        return fixed(v * 1e3, std::max(0, decimals - 3)) + QStringLiteral(" µV");
+    return fixed(v, decimals) + QStringLiteral(" mV");
+}
+
 QStringList NoiseStatsHeaders(bool hexCodes)
 {
     QStringList h{QStringLiteral("データ個数"), QStringLiteral("平均"), QStringLiteral("最小"),
@@ -99,8 +111,8 @@ QStringList NoiseStatsCells(const NoiseStats& s, bool hexCodes)
           << cell(s.rms, 2) << cell(s.effectiveBits, 1) << cell(s.noiseFreeBits, 1);
     } else {
         const int d = MillivoltFigureDecimals(s.rms);
-        c << cell(s.mean, d) << cell(s.minimum, d) << cell(s.maximum, d) << cell(s.peakToPeak, d)
-          << cell(s.rms, d);
+        auto mv = [&](double v) { return none ? QStringLiteral("---") : MillivoltFigure(v, d); };
+        c << mv(s.mean) << mv(s.minimum) << mv(s.maximum) << mv(s.peakToPeak) << mv(s.rms);
     }
     c << QString::number(s.invalid);
     return c;
@@ -111,7 +123,7 @@ QString NoiseStatsTable(const std::vector<std::pair<QString, NoiseStats>>& chann
     QStringList header{QStringLiteral("CH")};
     const QStringList titles = NoiseStatsHeaders(hexCodes);
     for (int i = 0; i < titles.size(); ++i) {
-        if (i == 0 || i == titles.size() - 1)
+        if (i == 0 || i == titles.size() - 1 || !hexCodes)  // millivolt cells carry their unit
             header << titles[i];
         else if (hexCodes && i >= 6)
             header << titles[i] + QStringLiteral(" [bit]");

@@ -42,6 +42,12 @@ QStringList NoiseStatsCells(const NoiseStats& stats, bool hexCodes);
 // digits of its RMS noise, at least 3 and at most 6.
 int MillivoltFigureDecimals(double rms);
 
+// A millivolt figure with its unit, `decimals` counted in millivolts: below
+// 1 mV in µV and below 1 µV in nV ("0.0300 mV" reads "30.0 µV"), with the
+// decimals that keep the same resolution; "---" when not finite. The
+// millivolt table's cells carry their unit, so its titles do not.
+QString MillivoltFigure(double v, int decimals);
+
 // The data rate in samples per second of a rate text: "1200sps" -> 1200,
 // "5sps" -> 5. Text without a leading number, or zero, gives 0 (unknown).
 double SampleRateFromText(const QString& rateText);

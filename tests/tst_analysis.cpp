@@ -103,13 +103,15 @@ void TstAnalysis::table()
                             "CH0\t4\t8388603.00\t8388600\t8388606\t6\t2.58\t22.6\t21.4\t0\n"
                             "CH1\t0\t---\t---\t---\t---\t---\t---\t---\t3\n"));
     // Millivolts -0.010, 0.030, 0.010: mean 0.010, sigma 0.020 -> four
-    // decimals; a mean that rounds to zero has no minus sign.
+    // decimals of a millivolt, one of a microvolt; -0.0001, -0.0002, -0.0001:
+    // sigma 0.0000577 -> six decimals, none of a nanovolt.
     const NoiseStats mv = ComputeNoiseStats({-0.010, 0.030, 0.010}, false);
     const NoiseStats nearZero = ComputeNoiseStats({-0.0001, -0.0002, -0.0001}, false);
     QCOMPARE(NoiseStatsTable({{"CH1", mv}, {"CH0", nearZero}}, false),
-             QStringLiteral("CH\tデータ個数\t平均 [mV]\t最小 [mV]\t最大 [mV]\tピークtoピーク [mV]\tRMSノイズ [mV]\t不正値\n"
-                            "CH1\t3\t0.0100\t-0.0100\t0.0300\t0.0400\t0.0200\t0\n"
-                            "CH0\t3\t-0.000133\t-0.000200\t-0.000100\t0.000100\t0.000058\t0\n"));
+             QStringLiteral("CH\tデータ個数\t平均\t最小\t最大\tピークtoピーク\tRMSノイズ\t不正値\n"
+                            "CH1\t3\t10.0 µV\t-10.0 µV\t30.0 µV\t40.0 µV\t20.0 µV\t0\n"
+                            "CH0\t3\t-133 nV\t-200 nV\t-100 nV\t100 nV\t58 nV\t0\n"));
+    QCOMPARE(MillivoltFigure(-1.5, 3), QStringLiteral("-1.500 mV"));
 }
 
 void TstAnalysis::histogram_data()
