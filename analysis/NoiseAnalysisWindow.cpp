@@ -21,7 +21,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "analysis/SpectrumText.h"
+#include "analysis/NoiseDensityText.h"
 #include "app/Form1.h"
 #include "measure/Decoding.h"
 #include "measure/SampleBlock.h"

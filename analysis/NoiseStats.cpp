@@ -8,11 +8,7 @@
 #include "measure/Decoding.h"
 #include "measure/SampleBlock.h"
 
-namespace {
-
-// Fixed decimals in the "C" locale; a value that rounds to zero prints
-// without a minus sign, and anything not finite prints as "---".
-QString fixed(double v, int decimals)
+QString FixedFigure(double v, int decimals)
 {
     if (!std::isfinite(v))
         return QStringLiteral("---");
@@ -21,6 +17,10 @@ QString fixed(double v, int decimals)
         s.remove(0, 1);
     return s;
 }
+
+namespace {
+
+QString fixed(double v, int decimals) { return FixedFigure(v, decimals); }
 
 QString unitOf(bool hexCodes) { return hexCodes ? QStringLiteral("digit") : QStringLiteral("mV"); }
 

@@ -38,6 +38,10 @@ QString NoiseStatsTable(const std::vector<std::pair<QString, NoiseStats>>& chann
 QStringList NoiseStatsHeaders(bool hexCodes);
 QStringList NoiseStatsCells(const NoiseStats& stats, bool hexCodes);
 
+// Fixed decimals in the "C" locale; a value that rounds to zero prints
+// without a minus sign, and anything not finite prints as "---".
+QString FixedFigure(double v, int decimals);
+
 // Decimals used for millivolt figures of a block: enough for three significant
 // digits of its RMS noise, at least 3 and at most 6.
 int MillivoltFigureDecimals(double rms);

@@ -13,7 +13,7 @@
 
 #include "analysis/NoiseDensity.h"
 #include "analysis/NoiseStats.h"
-#include "analysis/SpectrumText.h"
+#include "analysis/NoiseDensityText.h"
 #include "cli/CliCommon.h"
 #include "measure/Decoding.h"
 #include "measure/SampleBlock.h"

@@ -10,7 +10,7 @@
 #include "analysis/Histogram.h"
 #include "analysis/NoiseDensity.h"
 #include "analysis/NoiseStats.h"
-#include "analysis/SpectrumText.h"
+#include "analysis/NoiseDensityText.h"
 #include "fuzz/FuzzSupport.h"
 #include "measure/SampleBlock.h"
 

@@ -1,20 +1,14 @@
-#include "analysis/SpectrumText.h"
+#include "analysis/NoiseDensityText.h"
 
 #include <cmath>
+
+#include "analysis/NoiseStats.h"
 
 namespace {
 
 QString levelUnit(bool hexCodes) { return hexCodes ? QStringLiteral("dBFS") : QStringLiteral("dB re 1 mV"); }
 
-QString number(double v, int decimals)
-{
-    if (!std::isfinite(v))
-        return QStringLiteral("---");
-    QString s = QString::number(v, 'f', decimals);
-    if (s == u'-' + QString::number(0.0, 'f', decimals))
-        s.remove(0, 1);
-    return s;
-}
+QString number(double v, int decimals) { return FixedFigure(v, decimals); }
 
 } // namespace
 
