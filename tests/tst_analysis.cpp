@@ -11,6 +11,7 @@
 #include "analysis/NoiseStats.h"
 #include "analysis/NoiseDensity.h"
 #include "measure/SampleBlock.h"
+#include "sim/SimBoard.h"
 
 using Values = std::vector<double>;
 
@@ -28,6 +29,21 @@ Values Signal(int n, double offset, double sigma, double amplitude = 0, double f
         const double x = offset + amplitude * std::sin(2 * M_PI * f * i / fs) + noise(rng);
         v.push_back(codes ? std::round(x) : x);
     }
+    return v;
+}
+
+// 65535 codes of the simulator's test input at 1200 sps.
+Values SimInput(const vexlo::sim::TestSignal& input)
+{
+    vexlo::sim::SimBoard board(vexlo::sim::Model::Tamrix, 7);
+    vexlo::sim::BoardState state;
+    state.rateCode = 10;
+    state.input = input;
+    board.setState(state);
+    board.receive("A0FFFF\r");
+    Values v;
+    for (QByteArray r; !(r = board.nextRecord()).isEmpty();)
+        v.push_back(r.left(6).toInt(nullptr, 16));
     return v;
 }
 
@@ -341,6 +357,11 @@ void TstAnalysis::sine_data()
     for (int i = 0; i < 65535; ++i)
         thd[size_t(i)] += h * std::sin(2 * M_PI * 501.4 * i / 1200 + 1) + h * std::sin(2 * M_PI * 752.1 * i / 1200 + 2);
     QTest::newRow("THD -80 dB, folded") << thd << nan("") << -80.0 << 83.01;
+    // The simulator's test input (--signal sine:61.3:0.5 --noise 9.379, and
+    // sine:250.7:0.5 --harmonics -83.01): the same figures. Catches a signal
+    // off its frequency, amplitude or noise, or harmonics at the wrong level.
+    QTest::newRow("simulator: SNR 110 dB") << SimInput({61.3, 0.5, 0, 9.379}) << 110.0 << nan("") << nan("");
+    QTest::newRow("simulator: THD -80 dB") << SimInput({250.7, 0.5, -83.01, 0}) << nan("") << -80.0 << 83.01;
     // Catches sine figures for blocks with no dominant tone.
     QTest::newRow("noise only") << Signal(65535, 0, 10, 0, 0, 1200) << nan("") << nan("") << nan("");
     QTest::newRow("two tones") << Signal(65535, 0, 1, 1e5, 50, 1200) + Signal(65535, 0, 0, 9e4, 130, 1200) << nan("")
