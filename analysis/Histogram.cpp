@@ -46,11 +46,13 @@ Histogram ComputeHistogram(const std::vector<double>& values, bool hexCodes, dou
     const size_t n = finite.size();
     const auto [lo, hi] = std::minmax_element(finite.begin(), finite.end());
     const double minimum = *lo, maximum = *hi;
+    if (!std::isfinite(maximum - minimum))
+        return h;  // a span beyond a double's range: no bars to draw
 
     double step = hexCodes ? 1.0 : dataStep(finite);
     // Step indices are counted in doubles, exact below 2^52; absurd spans get a coarser step.
     const double largest = std::max(std::fabs(minimum), std::fabs(maximum));
-    if (!(largest / step < 4e15) || !(maximum - minimum < 1e300))
+    if (!(largest / step < 4e15))
         step = std::max(step, largest / 4e15);
     h.step = step;
     const double steps = std::round((maximum - minimum) / step) + 1;

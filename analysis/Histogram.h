@@ -34,5 +34,6 @@ constexpr int kMaxHistogramBins = 256;
 // `hexCodes`: values are whole codes, one step = 1 code. Otherwise the step is
 // one unit of the last decimal the values carry (millivolt texts have a fixed
 // number of decimals). `mean` and `rms` shape the normal curve (pass the
-// block's figures). Values that are not finite are left out.
+// block's figures). Values that are not finite are left out; a span beyond a
+// double's range gives no bars.
 Histogram ComputeHistogram(const std::vector<double>& values, bool hexCodes, double mean, double rms);
