@@ -32,10 +32,20 @@ SineFigures ComputeSineFigures(const std::vector<double>& values, double mean, d
     const int bins = len / 2 + 1;
     if (len < 2 || !(sampleRate > 0) || bins < 4 * kHalfWidth + kMinNoiseBins)
         return f;
+    // cos(j x) from cos(x) by the Chebyshev recurrence: one cosine a sample.
     std::vector<double> window(size_t(len), 0.0);
-    for (int i = 0; i < len; ++i)
-        for (int j = 0; j < 7; ++j)
-            window[size_t(i)] += (j % 2 ? -1 : 1) * kBlackmanHarris7[j] * std::cos(2 * kPi * j * i / len);
+    for (int i = 0; i < len; ++i) {
+        const double c1 = std::cos(2 * kPi * i / len);
+        double previous = 1, current = c1;
+        double w = kBlackmanHarris7[0] - kBlackmanHarris7[1] * c1;
+        for (int j = 2; j < 7; ++j) {
+            const double next = 2 * c1 * current - previous;
+            previous = current;
+            current = next;
+            w += (j % 2 ? -1 : 1) * kBlackmanHarris7[j] * current;
+        }
+        window[size_t(i)] = w;
+    }
     std::vector<double> power = WelchDensity(values, mean, sampleRate, window, nullptr);
     const double df = sampleRate / len;
     for (double& p : power)
