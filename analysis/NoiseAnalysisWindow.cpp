@@ -149,8 +149,9 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     connect(CopyText, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(StatsText()); });
     connect(CopyImage, &QPushButton::clicked, this, [this] {
-        if (QWidget* page = Tabs->currentWidget())
-            QGuiApplication::clipboard()->setImage(page->grab().toImage());
+        // The whole page, also the part of the histograms scrolled out of view.
+        QWidget* page = Tabs->currentIndex() == kSpectrumTab ? spectrumPage_ : histogramPage_;
+        QGuiApplication::clipboard()->setImage(page->grab().toImage());
     });
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);

@@ -64,7 +64,6 @@ void SimBoard::setState(const BoardState &s)
     m_state.filter = s.filter == 3 ? 3 : 4;
     m_state.gainCode = std::clamp(s.gainCode, 0, 5);
     m_state.rateCode = std::clamp(s.rateCode, 0, rateCodeCount(m_model) - 1);
-    m_state.input = s.input;
 }
 
 bool parseSineSignal(const QString &text, TestSignal *signal)
@@ -84,7 +83,7 @@ bool parseSineSignal(const QString &text, TestSignal *signal)
 // The test signal's value of the current record in codes around mid-scale.
 double SimBoard::testSignal()
 {
-    const TestSignal &t = m_state.input;
+    const TestSignal &t = m_faults.input;
     constexpr double kTwoPi = 6.283185307179586;
     const double phase = kTwoPi * t.frequency * double(m_streamRecords) / samplesPerSecond(m_state.rateCode);
     const double a = t.amplitude * kMidScale;
@@ -246,7 +245,7 @@ int SimBoard::recordLength() const
 
 quint32 SimBoard::sampleCode(int channel)
 {
-    if (m_state.input.frequency > 0)
+    if (m_faults.input.frequency > 0)
         return quint32(std::clamp<double>(std::round(kMidScale + testSignal()), 0, 0xFFFFFF));
     const int amp = std::max(1, kNoiseAtGain1 / gainFactor(m_state.gainCode));
     const auto uniform = [&] { return int(nextRandom() % quint64(2 * amp + 1)) - amp; };

@@ -26,6 +26,21 @@ int gainFactor(int gainCode);
 bool parseModel(const QString &text, Model *model);
 const char *modelName(Model model);
 
+// A test signal on both inputs instead of the board's own noise: a sine of
+// `frequency` Hz at the data rate and `amplitude` (fraction of full scale,
+// 2^23 codes), its harmonics 2 and 3 each `harmonicsDb` below it, and
+// Gaussian noise of `noiseCodes` RMS. Records in millivolts follow from the
+// codes as always.
+struct TestSignal {
+    double frequency = 0;       // 0: no test signal
+    double amplitude = 0;
+    double harmonicsDb = 0;     // 0: no harmonics; e.g. -80
+    double noiseCodes = 0;
+};
+
+// "sine:F:A" -> frequency F Hz, amplitude A (0..1 of full scale); false when malformed.
+bool parseSineSignal(const QString &text, TestSignal *signal);
+
 // Fault switches. Every field's default is a healthy board. The reply faults
 // below act inside the model; crLf, lateByte, lateMs, split and the hang-up
 // switches are carried out by the pty front end (PtyBoard), which reads the
@@ -48,29 +63,15 @@ struct Faults {
     int splitGapMs = 2;         // ... with this gap between bytes
     int hangupAfterRecords = -1;  // >= 0: close the pty once a stream has sent N records
     int hangupAfterCommands = -1; // >= 0: close the pty once N commands are answered
+    // Not a fault: what is on the inputs (default: none, the board's own noise).
+    TestSignal input;
 };
-
-// A test signal on both inputs instead of the board's own noise: a sine of
-// `frequency` Hz at the data rate and `amplitude` (fraction of full scale,
-// 2^23 codes), its harmonics 2 and 3 each `harmonicsDb` below it, and
-// Gaussian noise of `noiseCodes` RMS. Records in millivolts follow from the
-// codes as always.
-struct TestSignal {
-    double frequency = 0;       // 0: no test signal
-    double amplitude = 0;
-    double harmonicsDb = 0;     // 0: no harmonics; e.g. -80
-    double noiseCodes = 0;
-};
-
-// "sine:F:A" -> frequency F Hz, amplitude A (0..1 of full scale); false when malformed.
-bool parseSineSignal(const QString &text, TestSignal *signal);
 
 struct BoardState {
     bool bufferOn = true; // "S?" character 2: '1' on, '0' off
     int filter = 4;       // "S?" character 3: 3 (Sinc3) or 4 (Sinc4)
     int gainCode = 0;     // 0..5
     int rateCode = 5;     // 0..10 (Tamrix) or 0..6 (Selvor)
-    TestSignal input;     // on the inputs (default: none, the board's noise)
 };
 
 class SimBoard

@@ -109,7 +109,7 @@ int main(int argc, char **argv)
     }
 
     if (p.isSet(QStringLiteral("signal"))) {
-        TestSignal &t = o.state.input;
+        TestSignal &t = o.faults.input;
         if (!parseSineSignal(p.value(QStringLiteral("signal")), &t))
             return failUsage(QStringLiteral("--signal wants sine:F:A (F > 0 Hz, A 0..1), not \"%1\"").arg(p.value(QStringLiteral("signal"))));
         bool ok = true;

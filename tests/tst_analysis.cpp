@@ -38,8 +38,10 @@ Values SimInput(const vexlo::sim::TestSignal& input)
     vexlo::sim::SimBoard board(vexlo::sim::Model::Tamrix, 7);
     vexlo::sim::BoardState state;
     state.rateCode = 10;
-    state.input = input;
     board.setState(state);
+    vexlo::sim::Faults f;
+    f.input = input;
+    board.setFaults(f);
     board.receive("A0FFFF\r");
     Values v;
     for (QByteArray r; !(r = board.nextRecord()).isEmpty();)
