@@ -64,7 +64,7 @@ struct Faults {
     int hangupAfterRecords = -1;  // >= 0: close the pty once a stream has sent N records
     int hangupAfterCommands = -1; // >= 0: close the pty once N commands are answered
     // Not a fault: what is on the inputs (default: none, the board's own noise).
-    TestSignal input;
+    TestSignal input{};
 };
 
 struct BoardState {
