@@ -16,7 +16,8 @@ enum ExitCode {
     kExitRefused = 4,     // the board refused the measurement start ("NG")
     kExitPort = 5,        // the port cannot be opened or was lost
     kExitFile = 6,        // the data file cannot be written
-    kExitBroker = 7,      // log --mqtt: some records did not reach the broker (the file has them)
+    kExitMalformed = 7,   // acquire --strict: the block holds malformed sample fields
+    kExitBroker = 8,      // log --mqtt: some records did not reach the broker (the file has them)
     kExitSignal = 128,    // + signal number: interrupted (acquire; log ends with 0)
 };
 
@@ -28,6 +29,7 @@ struct CliOptions {
     bool json = false;                 // info --json
     bool quiet = false;                // --quiet
     bool stats = false;                // acquire --stats
+    bool strict = false;               // acquire --strict
     std::optional<int> gainCode;       // --gain
     std::optional<int> rateCode;       // --rate
     int channel = 0;                   // --channel: 0, 1 or 2 (both)

@@ -28,8 +28,8 @@
 #include "mqtt/MqttPublisher.h"
 #include "stream/LogWriter.h"
 
-void PrintBlockStats(const SampleBlock& block, int channelMode, bool hex, int gainCode, int count,
-                     bool toStderr, int rateCode);
+// Stats.cpp: prints the figures (--stats); the exit code for --strict.
+int PrintBlockStats(const SampleBlock& block, const CliOptions& o, int gainCode, const QString& rateText, int count);
 
 namespace {
 
@@ -211,8 +211,9 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
             Complain(QStringLiteral("the %1 records measured could not be saved anywhere").arg(recv));
             return kExitFile;
         }
-        if (o.stats && rc == kExitOk)
-            PrintBlockStats(block, o.channel, o.hex, s.Info().gainCode, recv, o.output == u"-", s.Info().rateCode);
+        if ((o.stats || o.strict) && rc == kExitOk)
+            rc = PrintBlockStats(block, o, s.Info().gainCode,
+                                 RateListEntries(s.RateEntries()).value(s.Info().rateCode), recv);
     }
     return rc;
 }

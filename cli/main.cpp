@@ -71,7 +71,8 @@ const char kExitStatus[] =
     "  6    the data file or standard output cannot be written (the second line\n"
     "       gives the path and the system's reason); a block measured by acquire\n"
     "       then goes to a recovery file whose path is printed\n"
-    "  7    log --mqtt: records did not reach the broker (the data file has them;\n"
+    "  7    acquire --strict: the block holds malformed sample fields\n"
+    "  8    log --mqtt: records did not reach the broker (the data file has them;\n"
     "       the spool file keeps the unacknowledged batches)\n"
     "  130  acquire interrupted by SIGINT (143: SIGTERM, 129: SIGHUP); the records\n"
     "       received so far are written. A signal during the connection check\n"
@@ -106,8 +107,10 @@ void printUsage(const QString& command)
                "  --count N          samples, 1 to 65535\n"
                "  --gain G, --rate R set before measuring (see set)\n"
                "  -o, --output FILE  the data file, - for standard output\n"
-               "  --stats            print the peak-to-peak line, the noise figures and the Allan\n"
-               "                     deviation of the block\n\n";
+               "  --stats            print the peak-to-peak line, the noise figures, the\n"
+               "                     spectrum's figures and the Allan deviation of the block\n"
+               "                     (--json: as one JSON object)\n"
+               "  --strict           exit 7 when sample fields are malformed or out of range\n\n";
         text += kCommonOptions;
     } else if (command == u"log") {
         text = "Usage: vexlo-cli log -o FILE [--duration D | --count N] [OPTIONS]\n"
@@ -169,7 +172,8 @@ void printUsage(const QString& command)
                 "  --duration D       log: stop after D, e.g. 90s, 30m, 8h, 1h30m\n"
                 "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
                 "  --stats            acquire: print the peak-to-peak line and the noise figures of the block\n"
-                "  --json             info: one JSON object instead of plain lines\n"
+                "  --strict           acquire: exit 7 when sample fields are malformed\n"
+                "  --json             info, acquire --stats: one JSON object instead of plain lines\n"
                 "  --time             log: a first column with each record's local time\n"
                 "  --mqtt URL         log: also publish the records to an MQTT broker; with\n"
                 "                     --mqtt-user, --mqtt-password-file, --cafile, --spool,\n"
@@ -283,6 +287,8 @@ ParseResult parse(const QStringList& args)
             o.stats = true;
         } else if (arg == u"--time") {
             o.timeColumn = true;
+        } else if (arg == u"--strict") {
+            o.strict = true;
         } else if (arg == u"--model") {
             if (!take(&v) || (v.toLower() != u"tamrix" && v.toLower() != u"selvor"))
                 return usage(QStringLiteral("--model: tamrix or selvor"));
@@ -383,7 +389,7 @@ ParseResult parse(const QStringList& args)
     else if (o.command == u"set")
         allowed << QStringLiteral("--gain") << QStringLiteral("--rate");
     else if (o.command == u"acquire")
-        allowed << measuring << QStringLiteral("--stats");
+        allowed << measuring << QStringLiteral("--stats") << QStringLiteral("--strict") << QStringLiteral("--json");
     else if (o.command == u"log")
         allowed << measuring << QStringLiteral("--duration") << QStringLiteral("--time") << QStringLiteral("--mqtt")
                 << QStringLiteral("--mqtt-user") << QStringLiteral("--mqtt-password-file") << QStringLiteral("--cafile")

@@ -3,6 +3,7 @@
 # Usage: scripts/deps.sh [build|demo|fuzz|package|all]   (default: build)
 set -euo pipefail
 
+# libkissfft-dev: the header-only kissfft<double> template (kissfft/kissfft.hh) of the spectrum.
 want=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libkissfft-dev libgl-dev fonts-noto-cjk
       libmosquitto-dev mosquitto mosquitto-clients)
 case "${1:-build}" in

@@ -1,5 +1,6 @@
 #include "sim/SimBoard.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 
@@ -62,6 +63,41 @@ void SimBoard::setState(const BoardState &s)
     m_state.filter = s.filter == 3 ? 3 : 4;
     m_state.gainCode = std::clamp(s.gainCode, 0, 5);
     m_state.rateCode = std::clamp(s.rateCode, 0, rateCodeCount(m_model) - 1);
+}
+
+bool parseSineSignal(const QString &text, TestSignal *signal)
+{
+    const QStringList parts = text.split(u':');
+    bool fOk = false, aOk = false;
+    if (parts.size() != 3 || parts[0] != QLatin1String("sine"))
+        return false;
+    const double f = parts[1].toDouble(&fOk), a = parts[2].toDouble(&aOk);
+    if (!fOk || !aOk || !(f > 0) || !(a >= 0 && a <= 1))
+        return false;
+    signal->frequency = f;
+    signal->amplitude = a;
+    return true;
+}
+
+// The test signal's value of the current record in codes around mid-scale.
+double SimBoard::testSignal()
+{
+    const TestSignal &t = m_faults.input;
+    constexpr double kTwoPi = 6.283185307179586;
+    const double phase = kTwoPi * t.frequency * double(m_streamRecords) / samplesPerSecond(m_state.rateCode);
+    const double a = t.amplitude * kMidScale;
+    double v = a * std::sin(phase);
+    if (t.harmonicsDb != 0) {
+        const double h = a * std::pow(10.0, t.harmonicsDb / 20);
+        v += h * std::sin(2 * phase) + h * std::sin(3 * phase);
+    }
+    if (t.noiseCodes > 0) {
+        // Box-Muller from two uniform numbers in (0, 1].
+        const double u1 = (double(nextRandom() >> 11) + 1) / 9007199254740992.0;
+        const double u2 = double(nextRandom() >> 11) / 9007199254740992.0;
+        v += t.noiseCodes * std::sqrt(-2 * std::log(u1)) * std::cos(kTwoPi * u2);
+    }
+    return v;
 }
 
 // splitmix64: small, fast and the same on every platform, so a seed fixes
@@ -216,6 +252,8 @@ double SimBoard::gaussian()
 
 quint32 SimBoard::sampleCode(int channel)
 {
+    if (m_faults.input.frequency > 0)
+        return quint32(std::clamp<double>(std::round(kMidScale + testSignal()), 0, 0xFFFFFF));
     double x = kChannelOffset[channel] + noiseRmsCodes(m_state.rateCode, m_state.gainCode) * gaussian();
     if (m_drift.walk > 0) {
         const double sps = std::max(1.0, samplesPerSecond(m_state.rateCode));

@@ -28,6 +28,21 @@ int gainFactor(int gainCode);
 bool parseModel(const QString &text, Model *model);
 const char *modelName(Model model);
 
+// A test signal on both inputs instead of the board's own noise: a sine of
+// `frequency` Hz at the data rate and `amplitude` (fraction of full scale,
+// 2^23 codes), its harmonics 2 and 3 each `harmonicsDb` below it, and
+// Gaussian noise of `noiseCodes` RMS. Records in millivolts follow from the
+// codes as always.
+struct TestSignal {
+    double frequency = 0;       // 0: no test signal
+    double amplitude = 0;
+    double harmonicsDb = 0;     // 0: no harmonics; e.g. -80
+    double noiseCodes = 0;
+};
+
+// "sine:F:A" -> frequency F Hz, amplitude A (0..1 of full scale); false when malformed.
+bool parseSineSignal(const QString &text, TestSignal *signal);
+
 // Fault switches. Every field's default is a healthy board. The reply faults
 // below act inside the model; crLf, lateByte, lateMs, split and the hang-up
 // switches are carried out by the pty front end (PtyBoard), which reads the
@@ -51,6 +66,8 @@ struct Faults {
     int splitGapMs = 2;         // ... with this gap between bytes
     int hangupAfterRecords = -1;  // >= 0: close the pty once a stream has sent N records
     int hangupAfterCommands = -1; // >= 0: close the pty once N commands are answered
+    // Not a fault: what is on the inputs (default: none, the board's own noise).
+    TestSignal input{};
 };
 
 struct BoardState {
@@ -108,6 +125,7 @@ private:
     QByteArray reply(const QByteArray &text);
     QByteArray randomText(int minLen, int maxLen);
     quint32 sampleCode(int channel);
+    double testSignal();
     quint64 nextRandom();
     double gaussian();
 

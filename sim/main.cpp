@@ -69,6 +69,9 @@ int main(int argc, char **argv)
         {QStringLiteral("drift"), QStringLiteral("Random walk of the readings: spreads by this many codes per square root of a second (default 0: none)."), QStringLiteral("codes")},
         {QStringLiteral("tempco"), QStringLiteral("Slow sine on the readings, this many codes in amplitude (default 0: none)."), QStringLiteral("codes")},
         {QStringLiteral("tempco-period"), QStringLiteral("Period of the --tempco sine in seconds of readings at the nominal rate (default 600)."), QStringLiteral("s")},
+        {QStringLiteral("signal"), QStringLiteral("Test input instead of the board's noise: sine:F:A, a sine of F Hz and amplitude A (0..1 of full scale) on both inputs."), QStringLiteral("sine:F:A")},
+        {QStringLiteral("harmonics"), QStringLiteral("With --signal: harmonics 2 and 3, each this many dB below the sine (e.g. -80)."), QStringLiteral("dB")},
+        {QStringLiteral("noise"), QStringLiteral("With --signal: Gaussian noise of this RMS in codes."), QStringLiteral("codes")},
         {QStringLiteral("print-ready"), QStringLiteral("Print the line \"READY <pty path>\" once serving.")},
         {QStringLiteral("silent"), QStringLiteral("Fault: never answer and never stream.")},
         {QStringLiteral("late"), QStringLiteral("Fault: send every reply this many ms after its command."), QStringLiteral("ms")},
@@ -107,6 +110,21 @@ int main(int argc, char **argv)
         if (b != QLatin1String("on") && b != QLatin1String("off"))
             return failUsage(QStringLiteral("--buffer wants on or off, not \"%1\"").arg(b));
         o.state.bufferOn = b == QLatin1String("on");
+    }
+
+    if (p.isSet(QStringLiteral("signal"))) {
+        TestSignal &t = o.faults.input;
+        if (!parseSineSignal(p.value(QStringLiteral("signal")), &t))
+            return failUsage(QStringLiteral("--signal wants sine:F:A (F > 0 Hz, A 0..1), not \"%1\"").arg(p.value(QStringLiteral("signal"))));
+        bool ok = true;
+        if (p.isSet(QStringLiteral("harmonics")))
+            t.harmonicsDb = p.value(QStringLiteral("harmonics")).toDouble(&ok);
+        if (ok && p.isSet(QStringLiteral("noise")))
+            t.noiseCodes = p.value(QStringLiteral("noise")).toDouble(&ok);
+        if (!ok || !(t.harmonicsDb <= 0) || !(t.noiseCodes >= 0 && t.noiseCodes < 1e7))
+            return failUsage(QStringLiteral("--harmonics wants dB at or below 0, --noise codes from 0"));
+    } else if (p.isSet(QStringLiteral("harmonics")) || p.isSet(QStringLiteral("noise"))) {
+        return failUsage(QStringLiteral("--harmonics and --noise need --signal"));
     }
 
     QString error;

@@ -93,8 +93,11 @@ void TstAnalysisWindow::follows()
         const QString status = b->w->Status->text().section(names[r] + u'=', 1).section(u',', 0, 0);
         if (received == count && hex)
             QCOMPARE(cell, status);
-        else if (received == count)  // the status line rounds to the gain's 3 decimals
-            QVERIFY2(std::fabs(cell.toDouble() - status.toDouble()) <= 0.0005, qPrintable(cell + " " + status));
+        else if (received == count) { // the status line rounds to the gain's 3 decimals; the cell has a unit
+            const QString unit = cell.section(u' ', 1);
+            const double mv = cell.section(u' ', 0, 0).toDouble() * (unit == u"mV" ? 1 : unit == u"µV" ? 1e-3 : 1e-6);
+            QVERIFY2(std::fabs(mv - status.toDouble()) <= 0.0005, qPrintable(cell + " " + status));
+        }
     }
     a->Tabs->setCurrentIndex(1);
     QVERIFY(a->SpectrumReady());

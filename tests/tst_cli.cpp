@@ -129,18 +129,24 @@ void TstCli::sameFileAsWindow()
     QCOMPARE(b, a);
     // --stats (on standard error when the data goes to standard output): the
     // window's peak-to-peak line, then the noise table's header of
-    // tab-separated columns (9 for codes, 7 for millivolts) and one row per channel.
+    // tab-separated columns (10 for codes, 8 for millivolts) and one row per
+    // channel, then the spectrum's table (11 columns) likewise.
     const QStringList s = QString::fromUtf8(stats).split(u'\n', Qt::SkipEmptyParts);
     const QStringList names = mode == 2 ? QStringList{"CH0", "CH1"} : QStringList{mode ? "CH1" : "CH0"};
-    const int table = 2 + int(names.size());
-    QVERIFY(s.size() > table + 1 + names.size());
+    QVERIFY(s.size() > 5 + 2 * names.size());
     QCOMPARE(QStringLiteral("測定終了... ") + s[0], status);
     QVERIFY2(s[1].startsWith(QStringLiteral("CH\tデータ個数\t")), qPrintable(s[1]));
-    for (int i = 1; i < table; ++i)
-        QVERIFY2(s[i].count(u'\t') == (hex ? 8 : 6) && (i == 1 || s[i].startsWith(names[i - 2] + u'\t' + QString::number(count) + u'\t')),
+    QVERIFY2(s[2 + names.size()].startsWith(QStringLiteral("CH\tノイズフロア [")), qPrintable(s[2 + names.size()]));
+    for (int i = 1; i < 3 + 2 * names.size(); ++i) {
+        const bool spectrum = i >= 2 + names.size();
+        const int row = spectrum ? i - 3 - int(names.size()) : i - 2;
+        QVERIFY2(s[i].count(u'\t') == (spectrum ? 10 : hex ? 9 : 7)
+                     && (row < 0 || s[i].startsWith(names[row] + u'\t' + (spectrum ? QString() : QString::number(count) + u'\t'))),
                  qPrintable(s[i]));
+    }
     // Then the Allan deviation from tau = 1/1200 s, and each channel's minimum.
-    QVERIFY2(s[table].startsWith(QStringLiteral("τ [s]\t")) && s[table + 1].startsWith("0.000833333\t"), qPrintable(s[table + 1]));
+    const int allan = 3 + 2 * int(names.size());
+    QVERIFY2(s[allan].startsWith(QStringLiteral("τ [s]\t")) && s[allan + 1].startsWith("0.000833333\t"), qPrintable(s[allan + 1]));
     QVERIFY2(s.last().startsWith(names.last() + QStringLiteral("\t最小 ")), qPrintable(s.last()));
 }
 
@@ -274,6 +280,10 @@ void TstCli::faults_data()
                                       << 130 << "測定停止しました" << -1;
     QTest::newRow("sweep, start refused") << "refuse" << QStringList{"sweep", "--com", "4", "--gains", "1", "--rates", "5sps"}
                                           << 3 << "測定開始エラー... " << -1;
+    // Catches malformed records silently counted into the figures, or a
+    // --strict run that ends with success; the file keeps every row.
+    QTest::newRow("malformed records, --strict") << "garbage-records" << block + QStringList{"--stats", "--strict"} << 7
+                                                 << "CH0: 不正値 " << 2000;
 }
 
 // Catches a fault ending with the wrong exit code or message, a file left
@@ -293,6 +303,7 @@ void TstCli::faults()
     f.tailGapMs = f.crLf ? words.value(1).toInt() : 0;
     f.silent = fault == u"silent";
     f.garbage = fault == u"garbage";
+    f.garbageRecords = fault == u"garbage-records";
     f.refuseStart = fault == u"refuse";
     f.hangupAfterRecords = fault == u"hangup" ? 700 : -1;
     f.cutAfterRecords = fault == u"cut" ? 300 : -1;

@@ -322,7 +322,7 @@ void TstMqtt::brokerFaults()
                               "--mqtt-user", "u", "--mqtt-wait", "0"});
     QVERIFY(cli.waitForFinished(60000));
     const QByteArray err = cli.readAllStandardError();
-    QCOMPARE(cli.exitCode(), 7);
+    QCOMPARE(cli.exitCode(), 8);
     QVERIFY2(QString::fromUtf8(err).contains(message), err.constData());
     QVERIFY2(err.contains("did not acknowledge 600 records (0-599); the batches are kept in " + QFile::encodeName(file)),
              err.constData());
