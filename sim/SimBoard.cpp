@@ -134,14 +134,14 @@ QByteArray SimBoard::execute(const QByteArray &cmd)
     }
     if (cmd.size() == 2 && cmd[0] == 'G') {
         const int code = hexDigit(cmd[1]);
-        if (code < 0 || code > 5)
+        if (code < 0 || code > 5 || m_faults.refuseSettings)
             return reply("NG");
         m_state.gainCode = code;
         return reply("OK");
     }
     if (cmd.size() == 2 && cmd[0] == 'F') {
         const int code = hexDigit(cmd[1]);
-        if (code < 0 || code >= rateCodeCount(m_model))
+        if (code < 0 || code >= rateCodeCount(m_model) || m_faults.refuseSettings)
             return reply("NG");
         m_state.rateCode = code;
         return reply("OK");

@@ -80,6 +80,7 @@ int main(int argc, char **argv)
         {QStringLiteral("split-gap"), QStringLiteral("Gap between bytes with --split, ms (default 2)."), QStringLiteral("ms")},
         {QStringLiteral("bad-codes"), QStringLiteral("Fault: G? answers codes 6..F, F? answers B..F, S? answers invalid buffer/filter characters.")},
         {QStringLiteral("refuse-start"), QStringLiteral("Fault: answer every start command with NG.")},
+        {QStringLiteral("refuse-settings"), QStringLiteral("Fault: answer every gain and rate setting with NG, valid ones too.")},
         {QStringLiteral("cut-after"), QStringLiteral("Fault: a stream ends halfway through the record after the first n."), QStringLiteral("n")},
         {QStringLiteral("hangup-after-records"), QStringLiteral("Fault: close the pty once a stream has sent n records."), QStringLiteral("n")},
         {QStringLiteral("hangup-after-commands"), QStringLiteral("Fault: close the pty once n commands (lone CRs included) are answered."), QStringLiteral("n")},
@@ -130,6 +131,7 @@ int main(int argc, char **argv)
     f.split = p.isSet(QStringLiteral("split"));
     f.badCodes = p.isSet(QStringLiteral("bad-codes"));
     f.refuseStart = p.isSet(QStringLiteral("refuse-start"));
+    f.refuseSettings = p.isSet(QStringLiteral("refuse-settings"));
 
     PtyBoard board(o);
     if (!board.start(&error)) {
