@@ -129,7 +129,8 @@ QByteArray SimBoard::execute(const QByteArray &cmd)
         return reply(QByteArray("G") + kHex[code]);
     }
     if (cmd == "F?") {
-        const int code = m_faults.badCodes ? 11 + int(nextRandom() % 5) : m_state.rateCode;
+        const int code = m_faults.badCodes ? 11 + int(nextRandom() % 5)
+                       : m_faults.rateReply >= 0 && m_faults.rateReply < 16 ? m_faults.rateReply : m_state.rateCode;
         return reply(QByteArray("F") + kHex[code]);
     }
     if (cmd.size() == 2 && cmd[0] == 'G') {

@@ -185,19 +185,46 @@ void TstCli::faults_data()
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("rows");  // rows in the file afterwards; -1: no file
-    const QStringList block{"acquire", "--com", "4", "--count", "2000", "-o", "@/f.csv"}, info{"info", "--com", "4"};
-    QTest::newRow("silent board") << "silent" << info << 3 << "Vexloが応答しませんでした" << -1;
-    QTest::newRow("garbage replies") << "garbage" << info << 3 << "Vexloの応答エラーです" << -1;
-    QTest::newRow("refused start") << "refuse" << block << 4 << "測定開始エラー... " << -1;
-    QTest::newRow("hang-up mid-block") << "hangup" << block << 5 << "COMポートが切断されました" << 700;
-    QTest::newRow("stream stalls") << "cut" << block << 3 << "Vexloが応答しませんでした" << 300;
+    QTest::addColumn<QString>("out"); // in standard output ("@pty": the board's device); "": nothing printed
+    // --stats prints nothing after a fault or an interrupt: a part of a block is not the block.
+    const QStringList block{"acquire", "--com", "4", "--count", "2000", "-o", "@/f.csv", "--stats"},
+        info{"info", "--com", "4"}, acquire{"acquire", "-o", "@/f.csv", "--count"}, log{"log", "-o", "@/f.csv", "--count"};
+    QTest::newRow("silent board") << "silent" << info << 3 << "Vexloが応答しませんでした" << -1 << "";
+    QTest::newRow("garbage replies") << "garbage" << info << 3 << "Vexloの応答エラーです" << -1 << "";
+    QTest::newRow("refused start") << "refuse" << block << 4 << "測定開始エラー... " << -1 << "";
+    QTest::newRow("hang-up mid-block") << "hangup" << block << 5 << "COMポートが切断されました" << 700 << "";
+    QTest::newRow("stream stalls") << "cut" << block << 3 << "Vexloが応答しませんでした" << 300 << "";
     QTest::newRow("unwritable file") << "" << QStringList{"acquire", "--com", "4", "--count", "10", "-o", "@/none/f.csv"}
-                                     << 6 << "データファイルを保存出来ませんでした" << -1;
-    QTest::newRow("no such port") << "" << QStringList{"info", "--port", "@/nothing"} << 5 << "COM Open 失敗 ..." << -1;
-    QTest::newRow("COM17") << "" << QStringList{"info", "--com", "COM17"} << 2 << "COM番号は1から16です" << -1;
+                                     << 6 << "データファイルを保存出来ませんでした" << -1 << "";
+    QTest::newRow("no such port") << "" << QStringList{"info", "--port", "@/nothing"} << 5 << "COM Open 失敗 ..." << -1 << "";
+    QTest::newRow("COM17") << "" << QStringList{"info", "--com", "COM17"} << 2 << "COM番号は1から16です" << -1 << "";
     QTest::newRow("count too large") << "" << QStringList{"acquire", "--count", "65536", "-o", "-"} << 2
-                                     << "データ個数が正しくありません" << -1;
-    QTest::newRow("SIGINT mid-block") << "sigint" << block << 130 << "測定停止しました" << 0;
+                                     << "データ個数が正しくありません" << -1 << "";
+    QTest::newRow("SIGINT mid-block") << "sigint" << block << 130 << "測定停止しました" << 0 << "";
+    // Catches: a block or a log cut off by the stall limit while records keep coming, or log rows
+    // misplaced after a sync rewrote the count (7000 records at 1200 sps: 5.8 s, five syncs).
+    QTest::newRow("acquire past the stall limit") << "" << acquire + QStringList{"7000"} << 0 << "" << 7000 << "";
+    QTest::newRow("log past the stall limit") << "" << log + QStringList{"7000"} << 0 << "7000 records" << 7000 << "";
+    // Catches: the rows cut since the last write left out of the log when the port goes.
+    QTest::newRow("log hang-up") << "hangup" << QStringList{"log", "-o", "@/f.csv"} << 5 << "COMポートが切断されました" << 700 << "";
+    // Catches: a log killed outright whose count line was never brought up to date.
+    QTest::newRow("log killed") << "kill" << QStringList{"log", "-o", "@/f.csv"} << -1 << "" << 0 << "";
+    // Catches: --count bounds off by one (acquire 1 to 65535, log from 1 up).
+    QTest::newRow("acquire count 0") << "" << acquire + QStringList{"0"} << 2 << "データ個数が正しくありません" << -1 << "";
+    QTest::newRow("acquire count 1") << "" << acquire + QStringList{"1"} << 0 << "" << 1 << "";
+    QTest::newRow("acquire count 65535") << "silent" << acquire + QStringList{"65535"} << 3 << "Vexloが応答しませんでした" << -1 << "";
+    QTest::newRow("log count 0") << "" << log + QStringList{"0"} << 2 << "データ個数が正しくありません" << -1 << "";
+    QTest::newRow("log count 1") << "" << log + QStringList{"1"} << 0 << "1 records" << 1 << "";
+    QTest::newRow("log count 2^63-1") << "silent" << log + QStringList{"9223372036854775807"} << 3 << "Vexloが応答しませんでした" << -1 << "";
+    QTest::newRow("log count 2^63") << "" << log + QStringList{"9223372036854775808"} << 2 << "データ個数が正しくありません" << -1 << "";
+    // Catches: a refused or unlisted setting ending with another exit code; the Selvor check
+    // passing a rate code past its list (6, 200sps, the last one).
+    QTest::newRow("refused setting") << "refuse-set" << QStringList{"set", "--rate", "10sps"} << 3 << "データレート設定できませんでした" << -1 << "";
+    QTest::newRow("Selvor rate 400sps") << "selvor6" << QStringList{"set", "--model", "selvor", "--rate", "400sps"} << 2 << "データレート設定できませんでした" << -1 << "";
+    QTest::newRow("Selvor board at 200sps") << "selvor6" << QStringList{"info", "--model", "selvor"} << 0 << "" << -1 << "rate: 200sps\n";
+    QTest::newRow("Selvor board at code 7") << "selvor7" << QStringList{"info", "--model", "selvor"} << 3 << "Vexlo 応答エラー" << -1 << "";
+    // Catches: ports stopping short of COM16.
+    QTest::newRow("ports: COM16") << "com16" << QStringList{"ports"} << 0 << "" << -1 << "COM16\t@pty\n";
 }
 
 // Catches a fault ending with the wrong exit code or message, a file left
@@ -209,25 +236,36 @@ void TstCli::faults()
     QFETCH(int, exit);
     QFETCH(QString, message);
     QFETCH(int, rows);
+    QFETCH(QString, out);
     Faults f;
     f.silent = fault == u"silent";
     f.garbage = fault == u"garbage";
     f.refuseStart = fault == u"refuse";
     f.hangupAfterRecords = fault == u"hangup" ? 700 : -1;
     f.cutAfterRecords = fault == u"cut" ? 300 : -1;
+    f.refuseSettings = fault == u"refuse-set";
+    f.rateReply = fault == u"selvor7" ? 7 : -1;
     SimFixture sim;
     // 1200 sps paced: 2000 records take well over a second.
-    QVERIFY2(sim.start({Model::Tamrix, 4, RateMode::Paced, 1, {true, 4, 0, 10}, f}), qPrintable(sim.error));
+    PtyOptions board{Model::Tamrix, fault == u"com16" ? 16 : 4, RateMode::Paced, 1, {true, 4, 0, 10}, f};
+    if (fault.startsWith(u"selvor"))
+        board.model = Model::Selvor, board.state.rateCode = 6;
+    QVERIFY2(sim.start(board), qPrintable(sim.error));
     QTemporaryDir dir;
     args.replaceInStrings(QStringLiteral("@"), dir.path());
     const Run r = cli(args, [&](QProcess& p) {
         if (fault == u"sigint") {
             QTest::qWait(800);
             ::kill(pid_t(p.processId()), SIGINT);
+        } else if (fault == u"kill") { // once 2400 rows (2 s at 1200 sps) are in the file
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(args[2]).size() > 300 + 2400 * 8, 30000);
+            ::kill(pid_t(p.processId()), SIGKILL);
         }
     });
     QCOMPARE(r.exit, exit);
     QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    out.replace(QStringLiteral("@pty"), sim.board->slavePath());
+    QVERIFY2(out.isEmpty() ? r.out.isEmpty() : QString::fromUtf8(r.out).contains(out), r.out.constData());
     const QString file = dir.filePath("f.csv");
     if (rows < 0) {
         QVERIFY(!QFileInfo::exists(file));
@@ -236,10 +274,14 @@ void TstCli::faults()
     const QList<QByteArray> lines = fileBytes(file).split('\n');
     const qsizetype got = lines.size() - 9;
     if (rows == 0)
-        QVERIFY(got > 0 && got < 2000);
+        QVERIFY(got > 0 && (fault == u"kill" || got < 2000));
     else
         QCOMPARE(got, qsizetype(rows));
-    QCOMPARE(lines[6].mid(14).trimmed().toLongLong(), got); // the count line tells the truth
+    const qint64 counted = lines[6].mid(14).trimmed().toLongLong();
+    if (fault == u"kill") // a count at most one sync behind, never ahead
+        QVERIFY2(counted > 0 && counted <= got, lines[6].constData());
+    else
+        QCOMPARE(counted, got); // the count line tells the truth
     if (fault == u"sigint")
         QVERIFY(sim.board->commands().contains("AX"));
 }
