@@ -83,6 +83,10 @@ void TstGraphView::axisArithmetic_data()
     QTest::newRow("pan right") << AxisRange{10.0, 20.0} << pan << 5.0 << AxisRange{15.0, 25.0};
     QTest::newRow("pan past the start") << AxisRange{10.0, 20.0} << pan << -50.0 << AxisRange{0.0, 10.0};
     QTest::newRow("pan past the end") << AxisRange{70.0, 90.0} << pan << 50.0 << AxisRange{80.0, 100.0};
+    // Catches: a view let out by less than a sample, and repeated zooming that ends a rounding
+    // error short of the full view (no longer the full view, its labels not the drawn ones).
+    QTest::newRow("pan half a sample past the start") << AxisRange{10.0, 20.0} << pan << -10.5 << AxisRange{0.0, 10.0};
+    QTest::newRow("out to a rounding error short of full") << AxisRange{0.0, 100 - 1e-8} << 0.5 << 1.0 << AxisRange{0.0, 100.0};
 }
 
 // Catches a zoom that drifts its anchor or passes the smallest span, and a
