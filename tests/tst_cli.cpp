@@ -38,6 +38,14 @@ Run cli(const QStringList& args, const std::function<void(QProcess&)>& during = 
     return r;
 }
 
+// Signals the program only while it runs: a finished one has process id 0,
+// and kill(0, ...) would signal this test's whole process group.
+void Signal(QProcess& p, int sig)
+{
+    if (p.state() == QProcess::Running && p.processId() > 0)
+        ::kill(pid_t(p.processId()), sig);
+}
+
 QByteArray fileBytes(const QString& path)
 {
     QFile f(path);
@@ -164,7 +172,7 @@ void TstCli::logPastOneBlockUntilSigint()
     const Run r = cli({"log", "--com", "4", "--format", "hex", "-o", path, "--quiet"}, [&](QProcess& p) {
         // 8 header lines + 7 + 2 bytes each: well past one block of 65535 rows.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 80000 * 9, 60000);
-        ::kill(pid_t(p.processId()), SIGINT);
+        Signal(p, SIGINT);
     });
     QVERIFY2(r.exit == 0, r.err.constData());
     const QList<QByteArray> lines = fileBytes(path).split('\n');
@@ -256,10 +264,10 @@ void TstCli::faults()
     const Run r = cli(args, [&](QProcess& p) {
         if (fault == u"sigint") {
             QTest::qWait(800);
-            ::kill(pid_t(p.processId()), SIGINT);
+            Signal(p, SIGINT);
         } else if (fault == u"kill") { // once 2400 rows (2 s at 1200 sps) are in the file
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(args[2]).size() > 300 + 2400 * 8, 30000);
-            ::kill(pid_t(p.processId()), SIGKILL);
+            Signal(p, SIGKILL);
         }
     });
     QCOMPARE(r.exit, exit);
