@@ -164,19 +164,20 @@ QByteArray SimBoard::execute(const QByteArray &cmd)
         return reply(QByteArray("G") + kHex[code]);
     }
     if (cmd == "F?") {
-        const int code = m_faults.badCodes ? 11 + int(nextRandom() % 5) : m_state.rateCode;
+        const int code = m_faults.badCodes ? 11 + int(nextRandom() % 5)
+                       : m_faults.rateReply >= 0 && m_faults.rateReply < 16 ? m_faults.rateReply : m_state.rateCode;
         return reply(QByteArray("F") + kHex[code]);
     }
     if (cmd.size() == 2 && cmd[0] == 'G') {
         const int code = hexDigit(cmd[1]);
-        if (code < 0 || code > 5)
+        if (code < 0 || code > 5 || m_faults.refuseSettings)
             return reply("NG");
         m_state.gainCode = code;
         return reply("OK");
     }
     if (cmd.size() == 2 && cmd[0] == 'F') {
         const int code = hexDigit(cmd[1]);
-        if (code < 0 || code >= rateCodeCount(m_model))
+        if (code < 0 || code >= rateCodeCount(m_model) || m_faults.refuseSettings)
             return reply("NG");
         m_state.rateCode = code;
         return reply("OK");

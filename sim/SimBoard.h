@@ -54,6 +54,8 @@ struct Faults {
     bool garbage = false;       // replies are random bytes (ended by "\r")
     bool badCodes = false;      // "G?" -> 6..F, "F?" -> B..F, "S?" -> invalid characters
     bool refuseStart = false;   // every start command is answered "NG\r"
+    bool refuseSettings = false;// every gain or rate set (G<n>, F<n>) is answered "NG\r"
+    int rateReply = -1;         // 0..15: "F?" answers this code, whatever the model offers
     bool garbageRecords = false;// stream records carry random characters instead of digits
     int cutAfterRecords = -1;   // >= 0: a stream stops halfway through record N+1
     // Front-end faults:

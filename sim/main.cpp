@@ -87,6 +87,8 @@ int main(int argc, char **argv)
         {QStringLiteral("split-gap"), QStringLiteral("Gap between bytes with --split, ms (default 2)."), QStringLiteral("ms")},
         {QStringLiteral("bad-codes"), QStringLiteral("Fault: G? answers codes 6..F, F? answers B..F, S? answers invalid buffer/filter characters.")},
         {QStringLiteral("refuse-start"), QStringLiteral("Fault: answer every start command with NG.")},
+        {QStringLiteral("rate-reply"), QStringLiteral("Fault: F? answers code n (0..15), even one the model lacks."), QStringLiteral("n")},
+        {QStringLiteral("refuse-settings"), QStringLiteral("Fault: answer every gain and rate setting with NG, valid ones too.")},
         {QStringLiteral("cut-after"), QStringLiteral("Fault: a stream ends halfway through the record after the first n."), QStringLiteral("n")},
         {QStringLiteral("hangup-after-records"), QStringLiteral("Fault: close the pty once a stream has sent n records."), QStringLiteral("n")},
         {QStringLiteral("hangup-after-commands"), QStringLiteral("Fault: close the pty once n commands (lone CRs included) are answered."), QStringLiteral("n")},
@@ -156,6 +158,7 @@ int main(int argc, char **argv)
         && intOption(p, QStringLiteral("split-gap"), 0, 10000, &f.splitGapMs, &error)
         && intOption(p, QStringLiteral("tail-gap"), 0, 10000, &f.tailGapMs, &error)
         && intOption(p, QStringLiteral("cut-after"), 0, 65535, &f.cutAfterRecords, &error)
+        && intOption(p, QStringLiteral("rate-reply"), 0, 15, &f.rateReply, &error)
         && intOption(p, QStringLiteral("hangup-after-records"), 0, 1 << 30, &f.hangupAfterRecords, &error)
         && intOption(p, QStringLiteral("hangup-after-commands"), 0, 1 << 30, &f.hangupAfterCommands, &error);
     if (!numbersOk)
@@ -171,6 +174,7 @@ int main(int argc, char **argv)
     f.split = p.isSet(QStringLiteral("split"));
     f.badCodes = p.isSet(QStringLiteral("bad-codes"));
     f.refuseStart = p.isSet(QStringLiteral("refuse-start"));
+    f.refuseSettings = p.isSet(QStringLiteral("refuse-settings"));
 
     PtyBoard board(o);
     board.setDrift(drift);
