@@ -164,7 +164,7 @@ Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, b
         // Double-precision rounding lies some 300 dB under the largest value.
         if (tone < candidates.front().first * kRoundingFloor)
             break;
-        if (std::any_of(taken.begin(), taken.end(), [&](int t) { return std::abs(t - k) < 3; }))
+        if (std::any_of(taken.begin(), taken.end(), [bin = k](int t) { return std::abs(t - bin) < 3; }))
             continue;
         around.clear();
         for (int j = std::max(1, k - kLocalFloorBins); j <= std::min(bins - 1, k + kLocalFloorBins); ++j)
