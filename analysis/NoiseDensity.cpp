@@ -28,16 +28,25 @@ int segmentLengthFor(size_t n)
 
 Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, bool hexCodes)
 {
-    Spectrum sp;
     const size_t n = values.size();
     if (n < size_t(kMinSpectrumSamples))
-        return sp;
+        return Spectrum();
     const double mean = std::accumulate(values.begin(), values.end(), 0.0) / double(n);
     if (!std::isfinite(mean))
-        return sp;
-
-    const double fs = sampleRate > 0 ? sampleRate : 1.0;
+        return Spectrum();
     const int len = segmentLengthFor(n);
+    int segments = 0;
+    const std::vector<double> psd = WelchDensity(values.data(), n, mean, sampleRate, len, &segments);
+    return SpectrumFromDensity(psd, len, segments, sampleRate, hexCodes);
+}
+
+std::vector<double> WelchDensity(const double* values, size_t n, double mean, double sampleRate,
+                                 int len, int* segmentsOut)
+{
+    *segmentsOut = 0;
+    if (len < 2 || (len & (len - 1)) || n < size_t(len))
+        return {};
+    const double fs = sampleRate > 0 ? sampleRate : 1.0;
     const int hop = len / 2;
     const int segments = int((n - size_t(len)) / size_t(hop)) + 1;
     const int bins = len / 2 + 1;
@@ -52,7 +61,7 @@ Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, b
 
     std::unique_ptr<kiss_fftr_state, FftrDeleter> cfg(kiss_fftr_alloc(len, 0, nullptr, nullptr));
     if (!cfg)
-        return sp;
+        return {};
     // The FFT runs in single precision: with the mean removed and the window
     // applied its rounding lies some 140 dB below the segment's largest value,
     // far under any converter's noise.
@@ -60,7 +69,7 @@ Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, b
     std::vector<kiss_fft_cpx> out(static_cast<size_t>(bins));
     std::vector<double> power(size_t(bins), 0.0);
     for (int s = 0; s < segments; ++s) {
-        const double* x = values.data() + size_t(s) * size_t(hop);
+        const double* x = values + size_t(s) * size_t(hop);
         for (int i = 0; i < len; ++i)
             in[size_t(i)] = kiss_fft_scalar((x[i] - mean) * window[size_t(i)]);
         kiss_fftr(cfg.get(), in.data(), out.data());
@@ -76,6 +85,19 @@ Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, b
         const double fold = (k == 0 || k == bins - 1) ? 1.0 : 2.0;
         psd[size_t(k)] = fold * power[size_t(k)] / (segments * fs * windowPower);
     }
+
+    *segmentsOut = segments;
+    return psd;
+}
+
+Spectrum SpectrumFromDensity(const std::vector<double>& psd, int len, int segments, double sampleRate,
+                             bool hexCodes)
+{
+    Spectrum sp;
+    const int bins = len / 2 + 1;
+    if (segments < 1 || psd.size() != size_t(bins))
+        return sp;
+    const double fs = sampleRate > 0 ? sampleRate : 1.0;
 
     // Reference power: the full-scale sine's (A^2 / 2) or (1 mV)^2.
     const double reference = hexCodes ? kFullScaleAmplitude * kFullScaleAmplitude / 2 : 1.0;

@@ -3,6 +3,7 @@
 // its mean removed (Hann window, Welch averaging over half-overlapping
 // power-of-two segments) and the largest tones in it.
 
+#include <cstddef>
 #include <vector>
 
 struct SpectrumPeak {
@@ -34,3 +35,15 @@ constexpr double kFullScaleAmplitude = 8388608.0;
 // Fewer than kMinSpectrumSamples values (or any that is not finite) give an
 // empty spectrum.
 Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, bool hexCodes);
+
+// The two halves of ComputeSpectrum, for spans read a piece at a time.
+// WelchDensity: the one-sided power spectral density (unit^2/Hz, bins 0 ..
+// len/2) of n values minus `mean`, Hann window of `len` (a power of two up
+// to n) samples, averaged over segments starting every len/2 samples;
+// `segments` receives their number (0, and an empty result, for a bad len).
+std::vector<double> WelchDensity(const double* values, std::size_t n, double mean, double sampleRate,
+                                 int len, int* segments);
+// The spectrum (levels in dB, tones) of such a density averaged over
+// `segments` segments of `len` samples.
+Spectrum SpectrumFromDensity(const std::vector<double>& psd, int len, int segments, double sampleRate,
+                             bool hexCodes);
