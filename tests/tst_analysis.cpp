@@ -10,6 +10,7 @@
 #include "analysis/Histogram.h"
 #include "analysis/NoiseStats.h"
 #include "analysis/NoiseDensity.h"
+#include "analysis/SpanAnalysis.h"
 
 using Values = std::vector<double>;
 
@@ -42,6 +43,8 @@ private slots:
     void histogram();
     void spectrum_data();
     void spectrum();
+    void longSpan_data();
+    void longSpan();
 };
 
 void TstAnalysis::stats_data()
@@ -214,6 +217,76 @@ void TstAnalysis::spectrum()
     // Too short for a spectrum: empty, not NaN.
     for (int len : {0, 1, 2, kMinSpectrumSamples - 1})
         QVERIFY(ComputeSpectrum(Values(values.begin(), values.begin() + len), rate, hex).density.empty());
+}
+
+void TstAnalysis::longSpan_data()
+{
+    QTest::addColumn<Values>("values");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("mean");
+    QTest::addColumn<double>("rms");
+    QTest::addColumn<QList<int>>("counts"); // one bar per code; empty: not checked
+    QTest::addColumn<double>("toneDb");     // level of the tone at rate / 16; 0: no spectrum checked
+    QTest::addColumn<int>("segments");
+
+    // Half zeros, half tens: mean 5, squared deviations 25 each, so
+    // rms = sqrt(25 n / (n - 1)); eleven bars, the ends full.
+    auto halves = [](int n) {
+        Values v(size_t(n), 0.0);
+        std::fill(v.begin() + n / 2, v.end(), 10.0);
+        return v;
+    };
+    auto bars = [](int half) {
+        QList<int> c(11, 0);
+        c.front() = c.back() = half;
+        return c;
+    };
+    // Catches values lost or counted twice where the first block is folded (value 65536).
+    QTest::newRow("65536 values") << halves(65536) << 0.0 << 5.0 << std::sqrt(25.0 * 65536 / 65535) << bars(32768)
+                                  << 0.0 << 0;
+    // Catches block figures merged without the spread between block means.
+    QTest::newRow("200000 values") << halves(200000) << 0.0 << 5.0 << std::sqrt(25.0 * 200000 / 199999)
+                                   << bars(100000) << 0.0 << 0;
+    // A sine of 2^23 / 10 codes is -20 dBFS, its RMS 2^23 / 10 / sqrt 2; at
+    // fs / 16 it makes whole cycles. (200000 - 4096) / 2048 = 95.6: 95 moves, 96 segments.
+    // Catches segments dropped or doubled between folded pieces, or a wrong average.
+    Values sine;
+    for (int i = 0; i < 200000; ++i)
+        sine.push_back(8388608 + std::round(838860.8 * std::sin(2 * M_PI * i / 16)));
+    QTest::newRow("sine, 200000 values") << sine << 1024.0 << 8388608.0 << 838860.8 / std::sqrt(2.0) << QList<int>{}
+                                         << -20.0 << 96;
+}
+
+void TstAnalysis::longSpan()
+{
+    QFETCH(Values, values);
+    QFETCH(double, rate);
+    QFETCH(double, mean);
+    QFETCH(double, rms);
+    QFETCH(QList<int>, counts);
+    QFETCH(double, toneDb);
+    QFETCH(int, segments);
+    SpanAnalysis span(true, rate, true, toneDb != 0);
+    for (double v : values)
+        span.Add(v);
+    const NoiseStats s = span.Stats();
+    QCOMPARE(s.count, int(values.size()));
+    QVERIFY2(std::fabs(s.mean - mean) < 1e-6 && std::fabs(s.rms / rms - 1) < 1e-5,
+             qPrintable(QStringLiteral("%1 %2").arg(s.mean, 0, 'g', 17).arg(s.rms, 0, 'g', 17)));
+    if (!counts.isEmpty()) {
+        const Histogram h = span.ComputedHistogram();
+        QList<int> got;
+        for (const HistogramBin& b : h.bins)
+            got << b.count;
+        QCOMPARE(got, counts);
+        QCOMPARE(h.bins.front().center, 0.0);
+    }
+    if (toneDb != 0) {
+        const Spectrum sp = span.ComputedSpectrum();
+        QCOMPARE(sp.segments, segments);
+        QCOMPARE(sp.peaks.at(0).frequency, rate / 16);
+        QVERIFY2(std::fabs(sp.peaks[0].level - toneDb) < 0.05, qPrintable(QString::number(sp.peaks[0].level)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstAnalysis)
