@@ -10,6 +10,7 @@
 
 #include "app/BuildProfile.h"
 #include "board/BoardLists.h"
+#include "cli/Analyze.h"
 #include "cli/BoardSession.h"
 #include "cli/CliCommon.h"
 #include "cli/Measure.h"
@@ -60,6 +61,8 @@ const char kExitStatus[] =
     "  4    the board refused the measurement start (NG)\n"
     "  5    the port cannot be opened or was lost (hang-up)\n"
     "  6    the data file cannot be written\n"
+    "  7    analyze: the file cannot be read, is not a data file or holds no\n"
+    "       records in the span\n"
     "  130  acquire interrupted by SIGINT (143: SIGTERM); the records received\n"
     "       so far are written\n";
 
@@ -114,7 +117,8 @@ void printUsage(const QString& command)
                "  info       run the connection check and print the board's state\n"
                "  set        set gain and/or data rate\n"
                "  acquire    measure one block into a data file\n"
-               "  log        measure continuously into a data file\n\n"
+               "  log        measure continuously into a data file\n"
+               "  analyze    print the noise figures of a data file, no board (analyze --help)\n\n"
                "Options:\n"
                "  -h, --help         show this help (COMMAND --help: the command's help)\n"
                "  --version          show the version and exit\n\n";
@@ -135,7 +139,8 @@ void printUsage(const QString& command)
         text += "\nExamples:\n"
                 "  vexlo-cli info --com 4 --json\n"
                 "  vexlo-cli acquire --com 4 --channel both --format mv --count 1000 -o block.csv\n"
-                "  vexlo-cli log --com 4 --format mv --rate 10sps --duration 8h -o night.csv\n";
+                "  vexlo-cli log --com 4 --format mv --rate 10sps --duration 8h -o night.csv\n"
+                "  vexlo-cli analyze night.csv --from 1h --to 2h\n";
     }
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
 }
@@ -371,6 +376,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("vexlo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VEXLO_CLI_VERSION));
 
+    if (QCoreApplication::arguments().value(1) == u"analyze")
+        return RunAnalyze(QCoreApplication::arguments());
     const ParseResult parsed = parse(QCoreApplication::arguments());
     if (parsed.exit >= 0) {
         std::fflush(stdout);

@@ -71,7 +71,8 @@ void TstCli::sameFileAsWindow_data()
 }
 
 // Catches a tool whose file differs from the window's by a byte (header,
-// cells, line ends, stdout), and --stats figures other than the window's.
+// cells, line ends, stdout), --stats figures other than the window's, and
+// analyze reading the saved file to figures other than those --stats printed.
 void TstCli::sameFileAsWindow()
 {
     QFETCH(bool, hex);
@@ -125,6 +126,19 @@ void TstCli::sameFileAsWindow()
     for (int i = 1; i < s.size(); ++i)
         QVERIFY2(s[i].count(u'\t') == (hex ? 8 : 6) && (i == 1 || s[i].startsWith(names[i - 2] + u'\t' + QString::number(count) + u'\t')),
                  qPrintable(s[i]));
+    const QString saved = dir.filePath("saved.csv");
+    QFile f(saved);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(tool) == tool.size());
+    f.close();
+    const Run analyzed = cli({"analyze", saved});
+    QVERIFY2(analyzed.exit == 0 && analyzed.err.isEmpty(), analyzed.err.constData());
+    // A millivolt file keeps three decimals of the board's texts: the same
+    // table, its figures those of the stored values.
+    if (hex)
+        QVERIFY2(analyzed.out.startsWith(stats), (stats + "---\n" + analyzed.out).constData());
+    QCOMPARE(analyzed.out.split('\n').value(1), stats.split('\n').value(1));
+    for (const QString& name : names)
+        QVERIFY(analyzed.out.contains((u'\n' + name + u'\t' + QString::number(count) + u'\t').toUtf8()));
 }
 
 // Catches info reading the wrong reply or naming a code wrongly (text and
@@ -197,6 +211,11 @@ void TstCli::faults_data()
     QTest::newRow("COM17") << "" << QStringList{"info", "--com", "COM17"} << 2 << "COM番号は1から16です" << -1;
     QTest::newRow("count too large") << "" << QStringList{"acquire", "--count", "65536", "-o", "-"} << 2
                                      << "データ個数が正しくありません" << -1;
+    // Catches analyze taking a program, a folder or a bad span bound for a data file.
+    QTest::newRow("analyze a program") << "" << QStringList{"analyze", VEXLO_CLI_PROGRAM} << 7 << "not a data file" << -1;
+    QTest::newRow("analyze a folder") << "" << QStringList{"analyze", "@"} << 7 << "not a plain file" << -1;
+    QTest::newRow("analyze --from yesterday") << "" << QStringList{"analyze", "@/f.csv", "--from", "yesterday"} << 2
+                                              << "--from: a record index" << -1;
     QTest::newRow("SIGINT mid-block") << "sigint" << block << 130 << "測定停止しました" << 0;
 }
 

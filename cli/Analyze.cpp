@@ -1,0 +1,401 @@
+// vexlo-cli analyze FILE: the figures of `acquire --stats` for a data file
+// read back, whole or a span of it, without a board or a display. The file
+// is read in one pass (datafile/DataFileReader) and every value goes to the
+// streaming analysis (analysis/SpanAnalysis), so a night's log takes no more
+// memory than one block.
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "analysis/SpanAnalysis.h"
+#include "board/BoardLists.h"
+#include "cli/CliCommon.h"
+#include "datafile/DataFileReader.h"
+#include "measure/Decoding.h"
+#include "measure/SampleBlock.h"
+#include "stream/RecordSink.h"
+
+namespace {
+
+constexpr int kExitInput = 7; // listed in main.cpp's exit status and cli/README.md
+
+const char kAnalyzeUsage[] =
+    "Usage: vexlo-cli analyze FILE [--from X] [--to X] [--json | --histogram | --spectrum]\n"
+    "Read a data file (saved by the window, acquire or log, of any length) and print\n"
+    "the figures acquire --stats prints: the peak-to-peak line and the noise table,\n"
+    "then for each channel the spectrum's segments and largest tones. No board is used.\n\n"
+    "  --from X, --to X   analyse records X up to (not including) the --to one. X is a\n"
+    "                     record index (0 is the first row), an offset from the first\n"
+    "                     record (90s, 2m, 1h30m, 250ms: by the time column, else by\n"
+    "                     the data rate) or, in a file with a time column, a local\n"
+    "                     time 2026-01-31T08:15:00[.125]\n"
+    "  --json             the figures, the header, the span and the findings as one\n"
+    "                     JSON object\n"
+    "  --histogram        the code histogram as CSV: channel,lower,center,count\n"
+    "  --spectrum         the noise spectrum as CSV: channel,frequency_hz,density_db\n"
+    "                     (dBFS/rtHz for codes, dB re 1 mV/rtHz for millivolts)\n"
+    "  -h, --help         show this help and exit\n\n"
+    "Rows the file cannot hold as samples (blank, malformed, a torn last row) and a\n"
+    "count line that disagrees are reported on standard error, with the first line\n"
+    "where each was met; the figures are those of the rows that could be read.\n\n"
+    "Exit status: 0 figures printed, 2 usage error, 7 the file cannot be read, is\n"
+    "not a data file or holds no records in the span.\n";
+
+// A --from/--to value: a record index, an offset in milliseconds from the
+// first record, or a local time (LocalTimeFromText's clock).
+struct SpanBound {
+    enum Kind { Index, Offset, Clock } kind = Index;
+    qint64 value = 0;
+};
+
+std::optional<SpanBound> boundOf(const QString& text)
+{
+    static const QRegularExpression index(QStringLiteral("^\\d{1,18}$"));
+    static const QRegularExpression offset(QStringLiteral("^(?:\\d+(?:\\.\\d+)?(?:ms|s|m|h|d))+$"));
+    static const QRegularExpression part(QStringLiteral("(\\d+(?:\\.\\d+)?)(ms|s|m|h|d)"));
+    if (index.match(text).hasMatch())
+        return SpanBound{SpanBound::Index, text.toLongLong()};
+    if (offset.match(text).hasMatch()) {
+        double ms = 0;
+        for (auto it = part.globalMatch(text); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            const QString u = m.captured(2);
+            ms += m.captured(1).toDouble()
+                  * (u == u"ms" ? 1 : u == u"s" ? 1e3 : u == u"m" ? 60e3 : u == u"h" ? 3600e3 : 86400e3);
+        }
+        if (ms < 9e15)
+            return SpanBound{SpanBound::Offset, qint64(ms)};
+        return std::nullopt;
+    }
+    const qint64 t = LocalTimeFromText(text.toLatin1());
+    if (t != kNoTime)
+        return SpanBound{SpanBound::Clock, t};
+    return std::nullopt;
+}
+
+// Takes the rows of the span into one SpanAnalysis per channel.
+class AnalyzeSink : public RecordSink {
+public:
+    AnalyzeSink(const DataFileReader& reader, std::optional<SpanBound> from, std::optional<SpanBound> to,
+                bool histogram, bool spectrum)
+        : reader_(reader), from_(from), to_(to), histogram_(histogram), spectrum_(spectrum) {}
+
+    bool Begin(const StreamInfo&) override
+    {
+        const DataFileHeader& h = reader_.Header();
+        for (int k = 0; k < h.channels; ++k)
+            channels.push_back(std::make_unique<SpanAnalysis>(h.content.hex, h.samplesPerSecond, histogram_, spectrum_));
+        return true;
+    }
+    bool Append(const SampleBlock& rows, int count, qint64 firstIndex) override
+    {
+        const DataFileHeader& h = reader_.Header();
+        const std::vector<qint64>& times = reader_.BlockTimes();
+        for (int i = 0; i < count; ++i) {
+            const qint64 index = firstIndex + i;
+            const qint64 clock = times.empty() ? kNoTime : times[size_t(i)];
+            if (index == 0)
+                firstClock_ = clock;
+            if (!inside(index, clock))
+                continue;
+            if (first < 0) {
+                first = index;
+                firstTime = clock;
+            }
+            last = index;
+            lastTime = clock;
+            for (int k = 0; k < h.channels; ++k) {
+                const int channel = h.channels == 2 ? k : h.content.channelMode;
+                channels[size_t(k)]->Add(DecodeField(rows, i, channel, h.content.hex));
+            }
+        }
+        return true;
+    }
+    bool Finish(qint64) override { return true; }
+    QString Error() const override { return {}; }
+
+    std::vector<std::unique_ptr<SpanAnalysis>> channels;
+    qint64 first = -1, last = -1;
+    qint64 firstTime = kNoTime, lastTime = kNoTime;
+    bool timeMissing = false; // a time bound met a row without a time
+
+private:
+    // The row's position on the bound's scale: its index, its offset from
+    // record 0 (time column, else index / rate), or its clock time.
+    std::optional<qint64> at(const SpanBound& b, qint64 index, qint64 clock)
+    {
+        switch (b.kind) {
+        case SpanBound::Index:
+            return index;
+        case SpanBound::Offset:
+            if (reader_.Header().timeColumn) {
+                if (clock == kNoTime || firstClock_ == kNoTime)
+                    break;
+                return clock - firstClock_;
+            }
+            return qint64(double(index) * 1000.0 / reader_.Header().samplesPerSecond);
+        case SpanBound::Clock:
+            if (clock == kNoTime)
+                break;
+            return clock;
+        }
+        timeMissing = true;
+        return std::nullopt;
+    }
+    bool inside(qint64 index, qint64 clock)
+    {
+        if (from_) {
+            const auto v = at(*from_, index, clock);
+            if (!v || *v < from_->value)
+                return false;
+        }
+        if (to_) {
+            const auto v = at(*to_, index, clock);
+            if (!v || *v >= to_->value)
+                return false;
+        }
+        return true;
+    }
+
+    const DataFileReader& reader_;
+    std::optional<SpanBound> from_, to_;
+    bool histogram_, spectrum_;
+    qint64 firstClock_ = kNoTime;
+};
+
+QString channelName(const DataFileHeader& h, int k)
+{
+    const int channel = h.channels == 2 ? k : h.content.channelMode;
+    return channel == 1 ? QStringLiteral("CH1") : QStringLiteral("CH0");
+}
+
+QString toneText(const SpectrumPeak& p, bool hex, bool rateKnown)
+{
+    return QString::number(p.frequency, 'f', 2) + (rateKnown ? QStringLiteral(" Hz ") : QStringLiteral(" cycles/sample "))
+           + QString::number(p.level, 'f', 1) + (hex ? QStringLiteral(" dBFS") : QStringLiteral(" dB re 1 mV"));
+}
+
+void writeOut(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+} // namespace
+
+int RunAnalyze(const QStringList& args)
+{
+    QString path;
+    std::optional<SpanBound> from, to;
+    bool json = false, histogram = false, spectrum = false;
+    auto usage = [](const QString& text) {
+        Complain(text);
+        Complain(QStringLiteral("Try 'vexlo-cli analyze --help'."));
+        return int(kExitUsage);
+    };
+    // args[0] is the program, args[1] "analyze".
+    for (int i = 2; i < args.size(); ++i) {
+        QString arg = args[i];
+        QString value;
+        const bool inlineValue = arg.startsWith(QStringLiteral("--")) && arg.contains(u'=');
+        if (inlineValue) {
+            value = arg.mid(arg.indexOf(u'=') + 1);
+            arg = arg.left(arg.indexOf(u'='));
+        }
+        if (arg == u"-h" || arg == u"--help") {
+            writeOut(kAnalyzeUsage);
+            std::fflush(stdout);
+            return kExitOk;
+        } else if (arg == u"--json") {
+            json = true;
+        } else if (arg == u"--histogram") {
+            histogram = true;
+        } else if (arg == u"--spectrum") {
+            spectrum = true;
+        } else if (arg == u"--from" || arg == u"--to") {
+            if (!inlineValue && i + 1 < args.size())
+                value = args[++i];
+            const auto b = boundOf(value.trimmed());
+            if (!b)
+                return usage(arg + QStringLiteral(": a record index, an offset (90s) or a local time (2026-01-31T08:15:00)"));
+            (arg == u"--from" ? from : to) = b;
+        } else if (arg.startsWith(u'-') && arg != u"-") {
+            return usage(QStringLiteral("unknown option: ") + arg);
+        } else if (path.isEmpty()) {
+            path = arg;
+        } else {
+            return usage(QStringLiteral("unexpected argument: ") + arg);
+        }
+    }
+    if (path.isEmpty())
+        return usage(QStringLiteral("analyze: a data file is missing"));
+    if (int(json) + int(histogram) + int(spectrum) > 1)
+        return usage(QStringLiteral("analyze: one of --json, --histogram and --spectrum"));
+
+    DataFileReader reader;
+    if (!reader.Open(path)) {
+        Complain(reader.Error());
+        return kExitInput;
+    }
+    const DataFileHeader& h = reader.Header();
+    for (const auto& b : {from, to}) {
+        if (b && b->kind == SpanBound::Clock && !h.timeColumn) {
+            Complain(path + QStringLiteral(": no time column; give --from/--to as record indexes or offsets (90s)"));
+            return kExitUsage;
+        }
+        if (b && b->kind == SpanBound::Offset && !h.timeColumn && h.samplesPerSecond <= 0) {
+            Complain(path + QStringLiteral(": neither a time column nor a data rate; give --from/--to as record indexes"));
+            return kExitUsage;
+        }
+    }
+    AnalyzeSink sink(reader, from, to, histogram, spectrum || !histogram);
+    const bool read = reader.ReadRows(sink);
+    const QStringList findings = reader.Report().Describe();
+    for (const QString& f : findings)
+        Complain(path + QStringLiteral(": ") + f);
+    if (!read) {
+        Complain(path + QStringLiteral(": ") + reader.Error());
+        return kExitInput;
+    }
+    if (sink.timeMissing)
+        Complain(path + QStringLiteral(": rows without a time were left out of the span"));
+    if (sink.first < 0) {
+        Complain(path + QStringLiteral(": no records in the span (the file holds %1)").arg(reader.Report().rows));
+        return kExitInput;
+    }
+
+    const bool hex = h.content.hex;
+    const bool rateKnown = h.samplesPerSecond > 0;
+    std::vector<NoiseStats> stats;
+    for (const auto& c : sink.channels)
+        stats.push_back(c->Stats());
+
+    if (histogram) {
+        QByteArray out = "channel,lower,center,count\n";
+        for (size_t k = 0; k < sink.channels.size(); ++k) {
+            if (sink.channels[k]->HistogramOverflow())
+                Complain(path + QStringLiteral(": %1: more than %2 distinct values, no histogram; choose a shorter span")
+                                    .arg(channelName(h, int(k))).arg(kMaxDistinctValues));
+            const QByteArray name = channelName(h, int(k)).toLatin1();
+            for (const HistogramBin& b : sink.channels[k]->ComputedHistogram().bins)
+                out += name + ',' + QByteArray::number(b.lower, 'g', 12) + ',' + QByteArray::number(b.center, 'g', 12)
+                       + ',' + QByteArray::number(b.count) + '\n';
+        }
+        writeOut(out);
+        std::fflush(stdout);
+        return kExitOk;
+    }
+    std::vector<Spectrum> spectra;
+    for (const auto& c : sink.channels)
+        spectra.push_back(c->ComputedSpectrum());
+    if (spectrum) {
+        QByteArray out = "channel,frequency_hz,density_db\n";
+        for (size_t k = 0; k < spectra.size(); ++k) {
+            const QByteArray name = channelName(h, int(k)).toLatin1();
+            for (size_t b = 0; b < spectra[k].density.size(); ++b)
+                out += name + ',' + QByteArray::number(spectra[k].frequency[b], 'g', 12) + ','
+                       + QByteArray::number(spectra[k].density[b], 'f', 3) + '\n';
+        }
+        writeOut(out);
+        std::fflush(stdout);
+        return kExitOk;
+    }
+
+    // The peak-to-peak line as the window shows it after a block.
+    const int gainCode = qMax(0, int(GainListEntries().indexOf(h.content.gainEntry)));
+    double ext[4] = {SearchMaxStart(hex), SearchMinStart(hex), SearchMaxStart(hex), SearchMinStart(hex)};
+    for (size_t k = 0; k < stats.size(); ++k) {
+        const int slot = (h.channels == 2 ? int(k) : h.content.channelMode) * 2;
+        ext[slot] = stats[k].maximum;
+        ext[slot + 1] = stats[k].minimum;
+    }
+    const QString ppLine = PeakToPeakText(h.content.channelMode, hex, gainCode, ext[0], ext[1], ext[2], ext[3]);
+    std::vector<std::pair<QString, NoiseStats>> rows;
+    for (size_t k = 0; k < stats.size(); ++k)
+        rows.emplace_back(channelName(h, int(k)), stats[k]);
+
+    if (json) {
+        QJsonObject j;
+        j[QStringLiteral("file")] = path;
+        j[QStringLiteral("header")] = QJsonObject{
+            {QStringLiteral("title"), h.content.title}, {QStringLiteral("date"), h.content.dateTime},
+            {QStringLiteral("gain"), h.content.gainEntry}, {QStringLiteral("filter"), h.content.filterCaption},
+            {QStringLiteral("rate"), h.content.rateEntry}, {QStringLiteral("channel"), h.content.channelEntry},
+            {QStringLiteral("count"), double(h.declaredCount)},
+            {QStringLiteral("unit"), hex ? QStringLiteral("digit") : QStringLiteral("mV")},
+            {QStringLiteral("timeColumn"), h.timeColumn}};
+        QJsonObject span{{QStringLiteral("from"), double(sink.first)}, {QStringLiteral("to"), double(sink.last + 1)},
+                         {QStringLiteral("records"), double(sink.last + 1 - sink.first)},
+                         {QStringLiteral("fileRecords"), double(reader.Report().rows)}};
+        if (sink.firstTime != kNoTime)
+            span[QStringLiteral("fromTime")] = LocalTimeText(sink.firstTime);
+        if (sink.lastTime != kNoTime)
+            span[QStringLiteral("lastTime")] = LocalTimeText(sink.lastTime);
+        j[QStringLiteral("span")] = span;
+        j[QStringLiteral("peakToPeak")] = ppLine;
+        QJsonArray channels;
+        for (size_t k = 0; k < stats.size(); ++k) {
+            const NoiseStats& s = stats[k];
+            QJsonObject c{{QStringLiteral("name"), rows[k].first}, {QStringLiteral("count"), double(sink.channels[k]->Count())},
+                          {QStringLiteral("mean"), s.mean}, {QStringLiteral("minimum"), s.minimum},
+                          {QStringLiteral("maximum"), s.maximum}, {QStringLiteral("peakToPeak"), s.peakToPeak},
+                          {QStringLiteral("rms"), s.rms}};
+            if (hex) {
+                c[QStringLiteral("effectiveBits")] = s.effectiveBits;
+                c[QStringLiteral("noiseFreeBits")] = s.noiseFreeBits;
+            }
+            const Spectrum& sp = spectra[k];
+            if (!sp.density.empty()) {
+                QJsonArray tones;
+                for (const SpectrumPeak& p : sp.peaks)
+                    tones.append(QJsonObject{{QStringLiteral("frequency"), p.frequency}, {QStringLiteral("level"), p.level}});
+                c[QStringLiteral("spectrum")] = QJsonObject{
+                    {QStringLiteral("segmentLength"), sp.segmentLength}, {QStringLiteral("segments"), sp.segments},
+                    {QStringLiteral("binWidth"), sp.binWidth}, {QStringLiteral("tones"), tones}};
+            }
+            channels.append(c);
+        }
+        j[QStringLiteral("channels")] = channels;
+        j[QStringLiteral("findings")] = QJsonArray::fromStringList(findings);
+        writeOut(QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n');
+        std::fflush(stdout);
+        return kExitOk;
+    }
+
+    PrintLine(ppLine);
+    for (const QString& l : NoiseStatsTable(rows, hex).split(u'\n', Qt::SkipEmptyParts))
+        PrintLine(l);
+    for (size_t k = 0; k < spectra.size(); ++k) {
+        const Spectrum& sp = spectra[k];
+        QString line = rows[k].first + QStringLiteral(" spectrum: ");
+        if (sp.density.empty()) {
+            line += QStringLiteral("none (fewer than %1 values)").arg(kMinSpectrumSamples);
+        } else {
+            QStringList tones;
+            for (const SpectrumPeak& p : sp.peaks)
+                tones << toneText(p, hex, rateKnown);
+            line += QStringLiteral("%1 segments of %2, bin %3%4; tones: %5")
+                        .arg(sp.segments)
+                        .arg(sp.segmentLength)
+                        .arg(QString::number(sp.binWidth, 'g', 4))
+                        .arg(rateKnown ? QStringLiteral(" Hz") : QStringLiteral(" cycles/sample"))
+                        .arg(tones.isEmpty() ? QStringLiteral("none") : tones.join(QStringLiteral(", ")));
+        }
+        PrintLine(line);
+    }
+    QString span = QStringLiteral("span: records %1 to %2 (%3 of %4)")
+                       .arg(sink.first)
+                       .arg(sink.last)
+                       .arg(sink.last + 1 - sink.first)
+                       .arg(reader.Report().rows);
+    if (sink.firstTime != kNoTime && sink.lastTime != kNoTime)
+        span += QStringLiteral(", ") + LocalTimeText(sink.firstTime) + QStringLiteral(" to ") + LocalTimeText(sink.lastTime);
+    PrintLine(span);
+    std::fflush(stdout);
+    return kExitOk;
+}
