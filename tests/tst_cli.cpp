@@ -55,6 +55,8 @@ private slots:
     void logPastOneBlockUntilSigint();
     void faults_data();
     void faults();
+    void analyzeSpan_data();
+    void analyzeSpan();
 };
 
 void TstCli::sameFileAsWindow_data()
@@ -261,6 +263,54 @@ void TstCli::faults()
     QCOMPARE(lines[6].mid(14).trimmed().toLongLong(), got); // the count line tells the truth
     if (fault == u"sigint")
         QVERIFY(sim.board->commands().contains("AX"));
+}
+
+void TstCli::analyzeSpan_data()
+{
+    QTest::addColumn<bool>("times");        // the recorder's time column
+    QTest::addColumn<QStringList>("span");
+    QTest::addColumn<QString>("expected");  // the span line; the mean of codes 3, 4, 5 is 4
+    const QString rows35 = QStringLiteral("span: records 3 to 5 (3 of 10)");
+    // Catches a bound taken inclusive at the end or exclusive at the start.
+    QTest::newRow("indexes") << false << QStringList{"--from", "3", "--to", "6"} << rows35;
+    // Catches offsets measured by the data rate where the file has times (rows are 100 ms apart, rate 5sps says 200 ms).
+    QTest::newRow("offsets, time column") << true << QStringList{"--from", "0.3s", "--to=600ms"}
+                                          << rows35 + ", 2026-01-31T23:59:59.950 to 2026-02-01T00:00:00.150";
+    // Catches offsets without a time column not following the data rate.
+    QTest::newRow("offsets by rate") << false << QStringList{"--from", "600ms", "--to", "1200ms"} << rows35;
+    // Catches local times compared wrongly across midnight.
+    QTest::newRow("local times") << true << QStringList{"--from", "2026-01-31T23:59:59.950", "--to", "2026-02-01T00:00:00.200"}
+                                 << rows35 + ", 2026-01-31T23:59:59.950 to 2026-02-01T00:00:00.150";
+}
+
+void TstCli::analyzeSpan()
+{
+    QFETCH(bool, times);
+    QFETCH(QStringList, span);
+    QFETCH(QString, expected);
+    // The header's labels as Shift-JIS bytes, rate 5sps, ten rows 100 ms apart from 23:59:59.650.
+    QByteArray file = QByteArray::fromHex("8366815b835e") + "\r\n2026/01/31 23:59:59\r\nGain=1\r\n"
+                      + QByteArray::fromHex("83748342838b835e203a20") + "BUF ON / Sinc4\r\n"
+                      + QByteArray::fromHex("8366815b835e838c815b8367203a20") + "5sps\r\n"
+                      + QByteArray::fromHex("91aa92e882628267203a20") + "CH0=Ain0-Ain1\r\n"
+                      + QByteArray::fromHex("8366815b835e8cc29094203a20") + " 10        \r\n"
+                      + (times ? QByteArray::fromHex("8e9e8d8f") + "," : QByteArray()) + "CH0=Ain0-Ain1 [hex]\r\n";
+    for (int i = 0; i < 10; ++i) {
+        const int ms = 59650 + 100 * i;
+        if (times)
+            file += (ms < 60000 ? QStringLiteral("2026-01-31T23:59:%1.%2,").arg(ms / 1000).arg(ms % 1000, 3, 10, QChar(u'0'))
+                                : QStringLiteral("2026-02-01T00:00:00.%1,").arg(ms - 60000, 3, 10, QChar(u'0'))).toLatin1();
+        file += QByteArray::number(i).rightJustified(6, '0') + "\r\n";
+    }
+    QTemporaryDir dir;
+    QFile f(dir.filePath("log.csv"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
+    f.close();
+    const Run r = cli(QStringList{"analyze", f.fileName()} + span);
+    QVERIFY2(r.exit == 0 && r.err.isEmpty(), r.err.constData());
+    const QStringList lines = QString::fromUtf8(r.out).split(u'\n');
+    QVERIFY2(lines.value(2).startsWith(QStringLiteral("CH0\t3\t4.00\t3\t5\t")), qPrintable(lines.value(2)));
+    QCOMPARE(lines.value(4), expected);
 }
 
 QTEST_MAIN(TstCli)
