@@ -133,6 +133,12 @@ void printUsage(const QString& command)
                 "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
                 "  --stats            acquire: print the peak-to-peak line and the noise figures of the block\n"
                 "  --json             info: one JSON object instead of plain lines\n";
+        text += "\nAnalysis options (analyze FILE; no board):\n"
+                "  --from X, --to X   the span [X, Y): a record index, an offset from the first\n"
+                "                     record (90s, 1h30m) or a local time 2026-01-31T08:15:00\n"
+                "  --json             the figures as one JSON object\n"
+                "  --histogram        the histogram as CSV (channel,lower,center,count)\n"
+                "  --spectrum         the spectrum as CSV (channel,frequency_hz,density_db)\n";
         text += "\nMessages go to standard error, data to standard output. The progress line\n"
                 "is shown only when standard error is a terminal.\n\n";
         text += kExitStatus;
