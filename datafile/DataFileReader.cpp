@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <cstring>
 
 #include "app/NumberReading.h"
 #include "stream/RecordSink.h"
@@ -51,6 +52,16 @@ bool isSampleCell(QByteArrayView cell, bool hex)
                 return false;
         return true;
     }
+    // The usual shape first: optional sign, digits, optional point and digits.
+    qsizetype i = cell[0] == '-' || cell[0] == '+' ? 1 : 0;
+    bool digits = false;
+    while (i < cell.size() && cell[i] >= '0' && cell[i] <= '9')
+        ++i, digits = true;
+    if (i < cell.size() && cell[i] == '.')
+        for (++i; i < cell.size() && cell[i] >= '0' && cell[i] <= '9'; ++i)
+            digits = true;
+    if (i == cell.size())
+        return digits;
     if (hasControl(cell))
         return false;
     char16_t wide[kMaxCell];
@@ -174,36 +185,38 @@ bool DataFileReader::Open(QIODevice* device)
     return readHeader();
 }
 
-// The next line without its ending; `ended` tells whether one was there
-// (false: the device ended within the line). False when nothing is left.
-bool DataFileReader::nextLine(QByteArray* line, bool* ended)
+// The next line without its ending (a view into the buffer, valid until the
+// next call); `ended` tells whether it had one (false: the device ended
+// within the line). False when nothing is left. A line longer than kMaxLine
+// keeps its first kMaxLine bytes; the buffer never holds more than those and
+// one chunk.
+bool DataFileReader::nextLine(QByteArrayView* line, bool* ended)
 {
     for (;;) {
-        const qsizetype nl = buf_.indexOf('\n', pos_);
-        if (nl >= 0) {
-            qsizetype end = nl;
-            if (end > pos_ && buf_[end - 1] == '\r')
-                --end;
-            *line = buf_.mid(pos_, qMin(end - pos_, kMaxLine));
-            pos_ = nl + 1;
+        const char* b = buf_.constData() + pos_;
+        const qsizetype avail = buf_.size() - pos_;
+        const char* nl = avail > 0 ? static_cast<const char*>(std::memchr(b, '\n', size_t(avail))) : nullptr;
+        if (nl) {
+            qsizetype len = nl - b;
+            pos_ += len + 1;
+            if (len > 0 && b[len - 1] == '\r')
+                --len;
+            *line = QByteArrayView(b, qMin(len, kMaxLine));
             *ended = true;
             ++report_.lines;
             return true;
         }
         if (eof_) {
-            if (pos_ >= buf_.size())
+            if (avail <= 0)
                 return false;
-            *line = buf_.mid(pos_, qMin(buf_.size() - pos_, kMaxLine));
             pos_ = buf_.size();
+            *line = QByteArrayView(b, qMin(avail, kMaxLine));
             *ended = false;
             ++report_.lines;
             return true;
         }
-        // Keep what is left of the line (at most kMaxLine of it) and read on.
-        if (buf_.size() - pos_ > kMaxLine) {
-            // An overlong line: drop its middle, keep its start for the reading.
-            buf_.remove(pos_ + kMaxLine, buf_.size() - pos_ - kMaxLine);
-        }
+        if (avail > kMaxLine) // an overlong line: only its start is kept
+            buf_.truncate(pos_ + kMaxLine);
         buf_.remove(0, pos_);
         pos_ = 0;
         const qsizetype had = buf_.size();
@@ -214,22 +227,6 @@ bool DataFileReader::nextLine(QByteArray* line, bool* ended)
             eof_ = true;
         if (got < 0 && error_.isEmpty())
             error_ = dev_->errorString();
-        if (buf_.size() - pos_ > kMaxLine && buf_.indexOf('\n', pos_) < 0) {
-            // Still no line ending in a whole chunk: skip to the next one.
-            const qsizetype keep = kMaxLine;
-            QByteArray head = buf_.mid(pos_, keep);
-            qsizetype nl = -1;
-            while (nl < 0 && !eof_) {
-                buf_.resize(kChunk);
-                const qint64 n = dev_->read(buf_.data(), kChunk);
-                buf_.resize(qMax<qint64>(0, n));
-                if (n <= 0)
-                    eof_ = true;
-                nl = buf_.indexOf('\n');
-            }
-            buf_ = head + (nl >= 0 ? buf_.mid(nl) : QByteArray());
-            pos_ = 0;
-        }
     }
 }
 
@@ -239,7 +236,9 @@ bool DataFileReader::readHeader()
     QByteArray lines[8];
     bool ended = false;
     int have = 0;
-    while (have < 8 && nextLine(&lines[have], &ended)) {
+    QByteArrayView view;
+    while (have < 8 && nextLine(&view, &ended)) {
+        lines[have] = view.toByteArray();
         if (have == 0 && lines[0].startsWith("\xEF\xBB\xBF")) {
             lines[0].remove(0, 3);
             utf8_ = true;
@@ -336,7 +335,7 @@ bool DataFileReader::readHeader()
     return true;
 }
 
-void DataFileReader::takeRow(const QByteArray& line, qint64 lineNo)
+void DataFileReader::takeRow(QByteArrayView line, qint64 lineNo)
 {
     const bool hex = header_.content.hex;
     const int channels = header_.channels;
@@ -344,12 +343,13 @@ void DataFileReader::takeRow(const QByteArray& line, qint64 lineNo)
     int n = 0;
     qsizetype start = 0;
     for (;;) {
-        const qsizetype comma = line.indexOf(',', start);
+        const char* c = static_cast<const char*>(std::memchr(line.data() + start, ',', size_t(line.size() - start)));
+        const qsizetype comma = c ? c - line.data() : -1;
         if (n == 3) {
             n = 4; // too many
             break;
         }
-        cells[n++] = QByteArrayView(line).sliced(start, (comma < 0 ? line.size() : comma) - start);
+        cells[n++] = line.sliced(start, (comma < 0 ? line.size() : comma) - start);
         if (comma < 0)
             break;
         start = comma + 1;
@@ -418,7 +418,7 @@ bool DataFileReader::ReadRows(RecordSink& sink, int blockRows)
         return sink.Begin(info);
     };
     if (!report_.cutShort && header_.channels > 0) {
-        QByteArray line;
+        QByteArrayView line;
         bool ended = false;
         while (nextLine(&line, &ended)) {
             const qint64 lineNo = report_.lines;

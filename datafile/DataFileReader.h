@@ -103,8 +103,8 @@ public:
 
 private:
     bool readHeader();
-    bool nextLine(QByteArray* line, bool* ended);
-    void takeRow(const QByteArray& line, qint64 lineNo);
+    bool nextLine(QByteArrayView* line, bool* ended);
+    void takeRow(QByteArrayView line, qint64 lineNo);
     bool flush(RecordSink& sink);
 
     std::unique_ptr<QIODevice> owned_;
