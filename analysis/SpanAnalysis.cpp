@@ -10,7 +10,7 @@
 namespace {
 
 // A long span's spectrum is folded in pieces of this many segments.
-constexpr int kFoldSegments = 16;
+constexpr int kFoldSegments = 64;
 constexpr int kHop = kMaxSegment / 2;
 constexpr size_t kFoldValues = size_t(kFoldSegments + 1) * kHop;
 

@@ -12,7 +12,7 @@
 //   of them); the bars are laid out by ComputeHistogram over the distinct
 //   values, which decide the layout, and filled with their counts;
 // - spectrum: segments of kMaxSegment samples, half overlapping, over the
-//   whole span (blocks of 16 segments, each minus its own mean, so a slow
+//   whole span (pieces of 64 segments, each minus its own mean, so a slow
 //   drift over hours does not leak into the low bins), averaged.
 
 #include <QHash>

@@ -176,8 +176,7 @@ bool DataFileReader::Open(const QString& path)
 bool DataFileReader::Open(QIODevice* device)
 {
     dev_ = device;
-    buf_.clear();
-    pos_ = 0;
+    pos_ = end_ = 0;
     eof_ = false;
     header_ = DataFileHeader();
     report_ = DataFileReport();
@@ -193,8 +192,8 @@ bool DataFileReader::Open(QIODevice* device)
 bool DataFileReader::nextLine(QByteArrayView* line, bool* ended)
 {
     for (;;) {
-        const char* b = buf_.constData() + pos_;
-        const qsizetype avail = buf_.size() - pos_;
+        const char* b = buf_.data() + pos_;
+        const qsizetype avail = end_ - pos_;
         const char* nl = avail > 0 ? static_cast<const char*>(std::memchr(b, '\n', size_t(avail))) : nullptr;
         if (nl) {
             qsizetype len = nl - b;
@@ -209,20 +208,22 @@ bool DataFileReader::nextLine(QByteArrayView* line, bool* ended)
         if (eof_) {
             if (avail <= 0)
                 return false;
-            pos_ = buf_.size();
+            pos_ = end_;
             *line = QByteArrayView(b, qMin(avail, kMaxLine));
             *ended = false;
             ++report_.lines;
             return true;
         }
-        if (avail > kMaxLine) // an overlong line: only its start is kept
-            buf_.truncate(pos_ + kMaxLine);
-        buf_.remove(0, pos_);
+        // Move what is left of the line to the front (an overlong line only
+        // its start) and fill the rest of the buffer.
+        const qsizetype keep = qMin(avail, kMaxLine);
+        if (buf_.empty())
+            buf_.resize(size_t(kChunk + kMaxLine));
+        std::memmove(buf_.data(), b, size_t(keep));
         pos_ = 0;
-        const qsizetype had = buf_.size();
-        buf_.resize(had + kChunk);
-        const qint64 got = dev_->read(buf_.data() + had, kChunk);
-        buf_.resize(had + qMax<qint64>(0, got));
+        end_ = keep;
+        const qint64 got = dev_->read(buf_.data() + end_, kChunk);
+        end_ += qMax<qint64>(0, got);
         if (got <= 0)
             eof_ = true;
         if (got < 0 && error_.isEmpty())

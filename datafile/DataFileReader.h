@@ -109,8 +109,8 @@ private:
 
     std::unique_ptr<QIODevice> owned_;
     QIODevice* dev_ = nullptr;
-    QByteArray buf_;
-    qsizetype pos_ = 0;
+    std::vector<char> buf_;         // one chunk and the start of a line
+    qsizetype pos_ = 0, end_ = 0;
     bool eof_ = false;
     bool utf8_ = false;
     DataFileHeader header_;
