@@ -383,7 +383,14 @@ void Form1::wireHandlers()
                                             &Form1::ShowNoiseAnalysis);
         analysis->setObjectName(QStringLiteral("noiseAnalysis"));
         analysis->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
+        QAction* live = menu->addAction(QStringLiteral("リアルタイム表示(&R)..."), this,
+                                        &Form1::ShowLiveView);
+        live->setObjectName(QStringLiteral("liveView"));
+        live->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     });
+    // Ctrl+Shift+R opens the live view.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R), this), &QShortcut::activated,
+            this, &Form1::ShowLiveView);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     connect(MSComm1, &CommPort::OnComm, this, [this](int event) { MSComm1_OnComm(event); });
     connect(MSComm1, &CommPort::PortFailed, this, [this] { onPortFailed(); });

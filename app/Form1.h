@@ -23,7 +23,9 @@ class QRadioButton;
 class QTimer;
 class CommPort;
 class Dialogs;
+struct DataFileContent;
 class GraphView;
+class LiveViewWindow;
 class NoiseAnalysisWindow;
 class PictureBox;
 class VbComboBox;
@@ -173,6 +175,14 @@ public:
     // Folder the save dialog starts in: the program's folder, or the home
     // folder when the program's folder cannot be written.
     static QString SaveDialogFolder();
+    // The data file's header for the window's present state and last
+    // measurement (no rows): what the save button writes above the rows.
+    DataFileContent DataFileHeader(const QString& title) const;
+    // The message boxes and save dialog of the window.
+    Dialogs& WindowDialogs() const;
+    // True when `path` may be written: it has no content, or the operator
+    // answered Yes to the overwrite question.
+    bool MayOverwrite(const QString& path);
 
     // ======================================================================
     // analysis/: the noise analysis window
@@ -180,7 +190,20 @@ public:
     // The open analysis window, or null.
     NoiseAnalysisWindow* NoiseAnalysis() const;
 
+    // ======================================================================
+    // liveview/: the live view of a running measurement
+    // ======================================================================
+    // The open live view, or null.
+    LiveViewWindow* LiveView() const;
+    // A recording of the live view runs: the start streams with a count of 0
+    // and each receive event hands the input to `StreamReceived` instead of
+    // the block, which stays empty.
+    bool Recording = false;
+
 public slots:
+    // Opens the live view ("リアルタイム表示", at most one) or brings it to
+    // the front.
+    void ShowLiveView();
     // Opens the noise analysis window ("ノイズ解析", at most one) or brings
     // it to the front.
     void ShowNoiseAnalysis();
@@ -189,6 +212,15 @@ signals:
     // A block is complete, or a measurement stopped (or lost its port) with
     // samples received: the block may be analysed.
     void BlockCompleted();
+    // A measurement was started (the start command is written), records
+    // first .. first + count - 1 of the block were stored, the measurement
+    // ended (complete, stopped, refused or its port lost). For watchers such
+    // as the live view; nothing of the window depends on them.
+    void MeasurementStarted();
+    void RecordsStored(int first, int count);
+    // Input arrived during a recording (in RecvBuffer).
+    void StreamReceived();
+    void MeasurementEnded();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -225,4 +257,6 @@ private:
 
     // analysis/
     QPointer<NoiseAnalysisWindow> noiseAnalysis_;
+    // liveview/
+    QPointer<LiveViewWindow> liveView_;
 };

@@ -32,6 +32,7 @@
 #include <memory>
 
 #include "bench/StreamBench.h"
+#include "bench/WindowBench.h"
 #include "support/FakeDialogs.h"
 #include "app/Dialogs.h"
 #include "app/Form1.h"
@@ -45,83 +46,17 @@ namespace {
 
 constexpr int kBlock = 65535;
 using bench::kRecordBytes;
-
-long procStatusKiB(const char* key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toLong();
-    return -1;
-}
+using bench::WindowRun;
+using bench::connectWindow;
+using bench::runWindow;
+using bench::toWindowRun;
+using bench::procStatusKiB;
 
 void resetPeakRss()
 {
     QFile f(QStringLiteral("/proc/self/clear_refs"));
     if (f.open(QIODevice::WriteOnly))
         f.write("5");
-}
-
-struct WindowRun {
-    double wall = 0;  // start command written .. block complete
-    double cpu = 0;   // main thread CPU over the same span
-    bool ok = false;
-};
-
-// One block in the window: connect, start an M2 measurement of `records`,
-// wait until the block is complete.
-WindowRun runWindow(Form1& w, int records)
-{
-    WindowRun r;
-    w.Option2->setChecked(true);
-    w.Combo2->SetListIndex(2);
-    w.Text1->setText(QString::number(records));
-    QElapsedTimer t;
-    double cpu0 = 0;
-    // The start handler sends rate and gain first; the clock starts when
-    // the start command has been written (the handler's last step).
-    w.SendB2_Click();
-    t.start();
-    cpu0 = bench::ThreadCpuSeconds();
-    if (!w.Measuring)
-        return r;
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (!w.Measuring)
-            loop.quit();
-    });
-    // Status gets the end line when the block is complete; stop the clock there.
-    double wall = -1, cpu = 0;
-    auto c = QObject::connect(w.Status, &QLineEdit::textChanged, &loop, [&](const QString& s) {
-        if (wall < 0 && s.startsWith(QStringLiteral("測定終了"))) {
-            wall = t.nsecsElapsed() * 1e-9;
-            cpu = bench::ThreadCpuSeconds() - cpu0;
-            loop.quit();
-        }
-    });
-    poll.start(50);
-    QTimer::singleShot(300000, &loop, &QEventLoop::quit);
-    loop.exec();
-    QObject::disconnect(c);
-    r.ok = wall > 0 && w.RecvCount == records;
-    r.wall = wall;
-    r.cpu = cpu;
-    return r;
-}
-
-WindowRun toWindowRun(const bench::ReaderRun& r)
-{
-    return {r.wall, r.cpu, r.ok};
-}
-
-bool connectWindow(Form1& w)
-{
-    w.Option_CM->click();
-    w.Button1_Click();
-    return w.Button1->text() == QStringLiteral("閉じる");
 }
 
 } // namespace

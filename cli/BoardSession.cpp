@@ -1,5 +1,14 @@
 #include "cli/BoardSession.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "board/ConnectionCheck.h"
 #include "cli/SignalWatch.h"
 #include "serial/ComName.h"
@@ -8,6 +17,55 @@
 namespace {
 
 constexpr int kReplyTimeoutMs = 100;
+
+// The process named in a serial lock file ("LCK..ttyUSB0", "LCK..pts_2":
+// the path below /dev with '/' as '_'; its number as ten digits or on the
+// first line), 0 when there is none or its process is gone.
+qint64 lockOwner(const QString& device)
+{
+    QString below = device;
+    if (below.startsWith(QStringLiteral("/dev/")))
+        below = below.mid(5);
+    const QString name = QStringLiteral("LCK..") + below.replace(u'/', u'_');
+    for (const char* dir : {"/var/lock", "/run/lock", "/var/spool/locks", "/tmp"}) {
+        QFile lock(QString::fromLatin1(dir) + u'/' + name);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        const qint64 pid = lock.readLine(64).trimmed().toLongLong();
+        if (pid > 0 && ::kill(pid_t(pid), 0) == 0)
+            return pid;
+    }
+    return 0;
+}
+
+// The second line after "COM Open 失敗 ...": why the device could not be opened.
+QString openFailureReason(const QString& device)
+{
+    const QByteArray path = QFile::encodeName(device);
+    struct stat st = {};
+    if (device.isEmpty() || ::stat(path.constData(), &st) != 0)
+        return device + QStringLiteral(": no such device");
+    if (!S_ISCHR(st.st_mode))
+        return device + QStringLiteral(": not a serial device (not a terminal)");
+    if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES)
+        return device + QStringLiteral(": permission denied; members of the group 'dialout' may use "
+                                       "serial ports: sudo usermod -aG dialout \"$USER\", then log in again");
+    if (const qint64 pid = lockOwner(device)) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                                                            : QString();
+        return device + QStringLiteral(": busy, in use by process %1").arg(pid)
+            + (name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name));
+    }
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return device + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno))
+            + (errno == EBUSY ? QStringLiteral(" (busy: another program has it open)") : QString());
+    const bool tty = ::isatty(fd);
+    ::close(fd);
+    return device + (tty ? QStringLiteral(": busy or not usable (another program may have it open)")
+                         : QStringLiteral(": not a serial device (not a terminal)"));
+}
 
 } // namespace
 
@@ -76,6 +134,7 @@ int BoardSession::openPort()
     }
     if (!port_->SetSettings(LineSettingsText(options_.tamrix)) || !port_->Open()) {
         Complain(QStringLiteral("COM Open 失敗 ..."));
+        Complain(openFailureReason(port_->DeviceName().isEmpty() ? info_.portName : port_->DeviceName()));
         return kExitPort;
     }
     port_->ClearInput();
@@ -101,9 +160,50 @@ bool BoardSession::transact(const QString& command, QString& reply)
     return transaction_.Send(command, reply, kReplyTimeoutMs);
 }
 
+// A board that an earlier run left streaming (killed outright) would have
+// its records read as the check's replies. Bytes that arrive unasked right
+// after opening, more than a reply to the lone CR, are taken as such a
+// stream: the stop commands of both formats go out and the check waits until
+// the line stays quiet.
+int BoardSession::quietStream()
+{
+    constexpr int kListenMs = 250;   // longer than a record period at 5 sps
+    constexpr int kRecordBytes = 7;  // the shortest record
+    constexpr int kQuietMs = 300;
+    constexpr int kGiveUpMs = 5000;
+    QElapsedTimer t;
+    t.start();
+    qint64 heard = 0;
+    while (heard < kRecordBytes && t.elapsed() < kListenMs && !lost_ && !Interrupted()) {
+        Wait(int(kListenMs - t.elapsed()));
+        heard += port_->Input().size();
+    }
+    if (heard < kRecordBytes || lost_ || Interrupted())
+        return kExitOk;
+    Complain(QStringLiteral("the board was still streaming: stopping it (AX, MX) before the check"));
+    port_->Output(QByteArrayLiteral("AX\rMX\r"));
+    QElapsedTimer quiet;
+    quiet.start();
+    t.restart();
+    while (quiet.elapsed() < kQuietMs) {
+        if (lost_ || Interrupted())
+            return kExitOk; // told by the caller
+        if (t.elapsed() > kGiveUpMs) {
+            Complain(NoAnswerText(CliBoardName()));
+            return kExitNoBoard;
+        }
+        Wait(int(kQuietMs - quiet.elapsed()));
+        if (!port_->Input().isEmpty())
+            quiet.restart();
+    }
+    return kExitOk;
+}
+
 int BoardSession::Connect()
 {
     if (const int rc = openPort())
+        return rc;
+    if (const int rc = quietStream())
         return rc;
     ConnectionCheckSteps steps;
     steps.transact = [this](const QString& command, QString& reply) {
@@ -121,8 +221,10 @@ int BoardSession::Connect()
         Complain(QStringLiteral("COMポートが切断されました"));
         return kExitPort;
     }
-    if (Interrupted())
+    if (Interrupted()) {
+        Complain(QStringLiteral("interrupted by signal %1 during the connection check").arg(watch_->Signal()));
         return InterruptExit();
+    }
     if (failure != CheckFailure::None) {
         Complain(CheckFailureText(failure, CliBoardName()));
         return kExitNoBoard;

@@ -33,7 +33,8 @@ public:
     BoardSession(const CliOptions& options, SignalWatch* watch, QObject* parent = nullptr);
     ~BoardSession() override;
 
-    // Opens the port and runs the connection check. kExitOk or the failure's code.
+    // Opens the port, stops a stream an earlier run left going, and runs the
+    // connection check. kExitOk or the failure's code.
     int Connect();
     const BoardInfo& Info() const { return info_; }
     // Entries of the model's data-rate list (11 or 7).
@@ -62,6 +63,7 @@ public:
 
 private:
     int openPort();
+    int quietStream();
     bool transact(const QString& command, QString& reply);
     int setCode(const QString& set, const QString& query, int code, bool verify,
                 const QString& refused, const QString& readBackError);

@@ -32,6 +32,7 @@ struct CliOptions {
     std::optional<qint64> count;       // --count
     std::optional<qint64> durationMs;  // --duration
     QString output;                    // -o
+    bool timeColumn = false;           // log --time
 };
 
 // A message for the operator on standard error (UTF-8, one line).

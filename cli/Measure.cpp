@@ -6,11 +6,15 @@
 
 #include "cli/Measure.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "board/BoardLists.h"
@@ -21,6 +25,7 @@
 #include "datafile/DataFileWriter.h"
 #include "measure/Reception.h"
 #include "measure/SampleBlock.h"
+#include "stream/LogWriter.h"
 
 void PrintBlockStats(const SampleBlock& block, int channelMode, bool hex, int gainCode, int count,
                      bool toStderr);
@@ -31,6 +36,11 @@ const char16_t kSaveFailed[] = u"データファイルを保存出来ません�
 
 // Samples per second of each rate code.
 constexpr double kRates[] = {5, 10, 20, 50, 60, 100, 200, 400, 800, 960, 1200};
+
+double samplesPerSecond(int rateCode)
+{
+    return rateCode >= 0 && rateCode < 11 ? kRates[rateCode] : 0;
+}
 
 // How long a stream may stay silent before the board counts as not answering:
 // a few sample periods on top of a generous start-up allowance.
@@ -64,6 +74,14 @@ bool refused(const QString& buffer)
     return buffer.startsWith(QLatin1String("NG"));
 }
 
+// The window's message, then a line with the path and the reason.
+int fileFailed(const QString& path, const QString& reason)
+{
+    Complain(QString::fromUtf16(kSaveFailed));
+    Complain(path + QStringLiteral(": ") + (reason.isEmpty() ? QStringLiteral("cannot be written") : reason));
+    return kExitFile;
+}
+
 } // namespace
 
 int ApplySettings(BoardSession& s, const CliOptions& o, bool report)
@@ -90,6 +108,10 @@ int ApplySettings(BoardSession& s, const CliOptions& o, bool report)
 int RunAcquire(const CliOptions& o, SignalWatch* watch)
 {
     const int count = int(o.count.value_or(0));
+    // A target that cannot be written is found before anything is measured.
+    QString reason;
+    if (o.output != u"-" && !ProbeDataFileTarget(o.output, &reason))
+        return fileFailed(o.output, reason);
     BoardSession s(o, watch);
     if (const int rc = s.Connect())
         return rc;
@@ -155,17 +177,29 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
         content.samples = &block;
         content.rowCount = recv;
         bool written = false;
-        QString reason;
         if (o.output == u"-") {
+            errno = 0;
             written = EncodeDataFile(content, [](const QByteArray& bytes) {
                 return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout)
                     == size_t(bytes.size());
             }, &reason) && std::fflush(stdout) == 0;
+            if (!written && reason.isEmpty())
+                reason = errno ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("write error");
         } else {
             written = WriteDataFileReplacing(o.output, content, &reason);
         }
         if (!written) {
-            Complain(QString::fromUtf16(kSaveFailed) + (reason.isEmpty() ? QString() : u' ' + reason));
+            fileFailed(o.output == u"-" ? QStringLiteral("standard output") : o.output, reason);
+            // The block measured is never thrown away.
+            const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+            for (const QString& dir : {QDir::tempPath(), QDir::homePath()}) {
+                const QString recovery = QStringLiteral("%1/vexlo-recovery-%2-%3.csv")
+                                             .arg(dir, stamp).arg(QCoreApplication::applicationPid());
+                if (WriteDataFileReplacing(recovery, content)) {
+                    Complain(QStringLiteral("the %1 records measured are in %2").arg(recv).arg(recovery));
+                    break;
+                }
+            }
             return kExitFile;
         }
         if (o.stats && rc == kExitOk)
@@ -174,115 +208,31 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
     return rc;
 }
 
-namespace {
-
-// The log file: the window's header with the count field padded to a fixed
-// width, then rows appended as they arrive; the count is written into its
-// field at the end.
-class LogFile {
-public:
-    static constexpr int kCountWidth = 10;
-
-    bool Open(const QString& path, const DataFileContent& header)
-    {
-        const QFileInfo target(path);
-        if (target.exists() && !target.isFile())
-            return false;
-        file_.setFileName(path);
-        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        content_ = header;
-        content_.samples = nullptr;
-        content_.rowCount = 0;
-        QByteArray bytes;
-        if (!EncodeDataFile(content_, bytes))
-            return false;
-        // Line 7 ends with the count, " 0" for an empty block.
-        const int end7 = lineEnd(bytes, 7);
-        if (end7 < 1 || bytes[end7 - 1] != '0')
-            return false;
-        countPos_ = end7 - 1;
-        bytes.replace(countPos_, 1, QByteArray("0").leftJustified(kCountWidth, ' '));
-        return write(bytes);
-    }
-
-    // Rows 0..n-1 of `block`, rendered as the window renders them.
-    bool AppendRows(const SampleBlock& block, int n)
-    {
-        if (n <= 0)
-            return true;
-        content_.samples = &block;
-        content_.rowCount = n;
-        QByteArray bytes;
-        const bool ok = EncodeDataFile(content_, bytes);
-        content_.samples = nullptr;
-        const int start = lineEnd(bytes, 8);
-        return ok && start > 0 && write(bytes.mid(start));
-    }
-
-    // The count so far goes into its field and everything to the disk, so a
-    // run killed outright leaves a file whose count is at most one sync old.
-    bool Sync(qint64 total)
-    {
-        return writeCount(total) && ::fdatasync(file_.handle()) == 0;
-    }
-
-    bool Finish(qint64 total)
-    {
-        const bool ok = Sync(total);
-        file_.close();
-        return ok;
-    }
-
-private:
-    // Offset just past the CR LF that ends line `n` (1-based); -1 if missing.
-    static int lineEnd(const QByteArray& bytes, int n)
-    {
-        int pos = 0;
-        for (int i = 0; i < n; ++i) {
-            const int cr = bytes.indexOf("\r\n", pos);
-            if (cr < 0)
-                return -1;
-            pos = cr + 2;
-        }
-        return n == 7 ? pos - 2 : pos;
-    }
-
-    bool writeCount(qint64 total)
-    {
-        if (!file_.flush())
-            return false;
-        const qint64 end = file_.pos();
-        return file_.seek(countPos_)
-            && write(QByteArray::number(total).leftJustified(kCountWidth, ' ')) && file_.seek(end);
-    }
-
-    bool write(const QByteArray& bytes)
-    {
-        return file_.write(bytes) == bytes.size() && file_.flush();
-    }
-
-    QFile file_;
-    DataFileContent content_;
-    qint64 countPos_ = 0;
-};
-
-} // namespace
-
 int RunLog(const CliOptions& o, SignalWatch* watch)
 {
+    // The target is tried before the board is touched; it is replaced only
+    // once the first record has arrived (a refused start leaves it as it was).
+    LogWriter file(o.output, o.timeColumn);
+    const auto logFailed = [&file] {
+        Complain(QString::fromUtf16(kSaveFailed));
+        Complain(file.Error());
+        return kExitFile;
+    };
+    if (!file.Prepare())
+        return logFailed();
     BoardSession s(o, watch);
     if (const int rc = s.Connect())
         return rc;
     if (const int rc = ApplySettings(s, o, false))
         return rc;
 
-    LogFile file;
-    if (!file.Open(o.output, headerContent(s.Info(), s.RateEntries(), o.channel, o.hex))) {
-        Complain(QString::fromUtf16(kSaveFailed));
-        return kExitFile;
-    }
+    StreamInfo info;
+    info.header = headerContent(s.Info(), s.RateEntries(), o.channel, o.hex);
+    info.samplesPerSecond = samplesPerSecond(s.Info().rateCode);
+    info.model = o.tamrix ? QStringLiteral("Tamrix") : QStringLiteral("Selvor");
+    info.port = s.Info().portName;
     // Count 0: the board streams until it is stopped.
+    info.started = QDateTime::currentDateTime();
     if (const int rc = s.Start(o.hex, o.channel, 0))
         return rc;
 
@@ -290,66 +240,54 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
     const qint64 durationMs = o.durationMs.value_or(0);
     const RecordLayout layout = MakeRecordLayout(o.channel, o.hex);
     SampleBlock chunk;
-    qint32 fill = 0;
     qint64 total = 0;
     QString buffer;
     Progress progress(o.quiet, limit);
-    QElapsedTimer run, sinceBytes, sinceWrite, sinceSync;
+    QElapsedTimer run, sinceBytes;
     run.start();
     sinceBytes.start();
-    sinceWrite.start();
-    sinceSync.start();
     const qint64 stallMs = stallLimitMs(s.Info().rateCode);
-    constexpr int kWriteMs = 250;
-    constexpr int kSyncMs = 1000;
 
     int rc = kExitOk;
-    bool fileFailed = false;
-    auto writeRows = [&] {
-        if (!file.AppendRows(chunk, fill))
-            fileFailed = true;
-        total += fill;
-        fill = 0;
-        sinceWrite.restart();
-        return !fileFailed;
-    };
-
-    bool done = false;
-    while (!done) {
+    bool writeFailed = false;
+    for (;;) {
         const QByteArray in = s.Input();
         if (!in.isEmpty()) {
             buffer.append(QLatin1StringView(in));
             sinceBytes.restart();
         }
-        if (total == 0 && fill == 0 && refused(buffer)) {
+        if (total == 0 && refused(buffer)) {
             progress.Finish();
             Complain(QStringLiteral("測定開始エラー... "));
-            file.Finish(0);
             return kExitRefused;
         }
+        // Records go to the writer as soon as they are cut; it queues them
+        // and writes from its own thread.
+        bool done = false;
         for (;;) {
-            const qint32 want = qint32(limit > 0 ? qMin<qint64>(kSampleCapacity, limit - total - 0)
+            qint32 fill = 0;
+            const qint32 want = qint32(limit > 0 ? qMin<qint64>(kSampleCapacity, limit - total)
                                                  : kSampleCapacity);
             const CutResult cut = CutRecords(buffer, layout, chunk, fill, want);
-            if (!cut.complete)
+            if (fill > 0 && total == 0 && !file.Begin(info)) {
+                writeFailed = true;
                 break;
-            if (!writeRows() || (limit > 0 && total >= limit)) {
+            }
+            if (fill > 0 && !file.Append(chunk, fill, total)) {
+                writeFailed = true;
+                break;
+            }
+            total += fill;
+            if (limit > 0 && total >= limit) {
                 done = true;
                 break;
             }
-        }
-        if (done)
-            break;
-        if (fill > 0 && sinceWrite.elapsed() >= kWriteMs && !writeRows())
-            break;
-        if (sinceSync.elapsed() >= kSyncMs) {
-            if (!file.Sync(total)) {
-                fileFailed = true;
+            if (!cut.complete)
                 break;
-            }
-            sinceSync.restart();
         }
-        progress.Update(total + fill);
+        if (done || writeFailed)
+            break;
+        progress.Update(total);
         if (s.PortLost()) {
             progress.Finish();
             Complain(QStringLiteral("COMポートが切断されました"));
@@ -366,22 +304,17 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
             rc = kExitNoBoard;
             break;
         }
-        int wait = kWriteMs;
+        int wait = 250;
         if (durationMs > 0)
-            wait = int(qBound<qint64>(1, durationMs - run.elapsed(), qint64(kWriteMs)));
+            wait = int(qBound<qint64>(1, durationMs - run.elapsed(), qint64(250)));
         s.Wait(wait);
     }
     s.Stop(o.hex);
     progress.Finish();
     s.Close();
-    // Records cut but not yet written go to the file now.
-    if (!fileFailed)
-        writeRows();
-    if (!file.Finish(total) || fileFailed) {
-        Complain(QString::fromUtf16(kSaveFailed));
-        return kExitFile;
-    }
+    if (!file.Finish(total) || writeFailed)
+        return logFailed();
     if (!o.quiet)
-        Complain(QStringLiteral("%1 records").arg(total));
+        Complain(QStringLiteral("%1 records").arg(file.RowsInFile()));
     return rc;
 }

@@ -10,6 +10,9 @@ namespace {
 
 int g_pipe[2] = {-1, -1};
 
+// A dropped SSH session (SIGHUP) ends a run as Ctrl-C and SIGTERM do.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 extern "C" void onSignal(int sig)
 {
     const int saved = errno;
@@ -35,16 +38,16 @@ SignalWatch::SignalWatch(QObject* parent) : QObject(parent)
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    for (int sig : kSignals)
+        ::sigaction(sig, &sa, nullptr);
 }
 
 SignalWatch::~SignalWatch()
 {
     struct sigaction sa = {};
     sa.sa_handler = SIG_DFL;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    for (int sig : kSignals)
+        ::sigaction(sig, &sa, nullptr);
     delete notifier_;
     for (int& fd : g_pipe) {
         if (fd >= 0)

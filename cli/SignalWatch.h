@@ -1,5 +1,5 @@
 #pragma once
-// SIGINT and SIGTERM as an event of the program's event loop: the handler
+// SIGINT, SIGTERM and SIGHUP as an event of the program's event loop: the handler
 // only writes the signal number into a pipe; a socket notifier reads it on
 // the main thread, records it and emits `raised`. Nothing else runs inside
 // the signal handler.

@@ -6,7 +6,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "app/BuildProfile.h"
 #include "board/BoardLists.h"
@@ -89,7 +94,7 @@ void printUsage(const QString& command)
         text = "Usage: vexlo-cli acquire --count N -o FILE [OPTIONS] [BOARD OPTIONS]\n"
                "Measure one block of 1 to 65535 samples and write it as the window's data\n"
                "file (Shift-JIS, CR LF); -o - writes it to standard output.\n\n"
-               "  --channel C        0, 1 or both (default 0)\n"
+               "  --channel C        0, 1 or both (default 0; 2 is the same as both)\n"
                "  --format F         hex (converter codes, default) or mv (millivolts)\n"
                "  --count N          samples, 1 to 65535\n"
                "  --gain G, --rate R set before measuring (see set)\n"
@@ -102,12 +107,15 @@ void printUsage(const QString& command)
                "about a second of its arrival. Ends with Ctrl-C (SIGINT), SIGTERM, --duration\n"
                "or --count; the count line of the header is then corrected. The count field\n"
                "is padded with blanks to ten characters.\n\n"
-               "  --channel C        0, 1 or both (default 0)\n"
+               "  --channel C        0, 1 or both (default 0; 2 is the same as both)\n"
                "  --format F         hex (default) or mv\n"
                "  --duration D       e.g. 90s, 30m, 8h, 1h30m (a bare number is seconds)\n"
                "  --count N          stop after N samples\n"
                "  --gain G, --rate R set before measuring (see set)\n"
-               "  -o, --output FILE  the data file (a file, not standard output)\n\n";
+               "  -o, --output FILE  the data file (a file, not standard output)\n"
+               "  --time             begin each row with the record's local time,\n"
+               "                     2026-01-31T08:15:00.125 (start time + index / data rate),\n"
+               "                     and the column header with 時刻,\n\n";
         text += kCommonOptions;
     } else {
         text = "Usage: vexlo-cli COMMAND [OPTION]...\n"
@@ -126,13 +134,14 @@ void printUsage(const QString& command)
         text += "\nMeasurement options (set, acquire, log):\n"
                 "  --gain G           1, 8, 16, 32, 64 or 128 (also Gain=8)\n"
                 "  --rate R           5sps ... 1200sps (Selvor: up to 200sps)\n"
-                "  --channel C        0, 1 or both (default 0)\n"
+                "  --channel C        0, 1 or both (default 0; 2 is the same as both)\n"
                 "  --format F         hex (converter codes, default) or mv (millivolts)\n"
                 "  --count N          acquire: 1 to 65535 samples; log: stop after N\n"
                 "  --duration D       log: stop after D, e.g. 90s, 30m, 8h, 1h30m\n"
                 "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
                 "  --stats            acquire: print the peak-to-peak line and the noise figures of the block\n"
-                "  --json             info: one JSON object instead of plain lines\n";
+                "  --json             info: one JSON object instead of plain lines\n"
+                "  --time             log: a first column with each record's local time\n";
         text += "\nAnalysis options (analyze FILE; no board):\n"
                 "  --from X, --to X   the span [X, Y): a record index, an offset from the first\n"
                 "                     record (90s, 1h30m) or a local time 2026-01-31T08:15:00\n"
@@ -206,6 +215,7 @@ ParseResult parse(const QStringList& args)
         r.exit = kExitUsage;
         return r;
     };
+    QStringList given; // the options used, in their long spelling
     for (int i = 1; i < args.size(); ++i) {
         QString arg = args[i];
         QString value;
@@ -226,6 +236,10 @@ ParseResult parse(const QStringList& args)
             return true;
         };
         QString v;
+        if (arg.startsWith(QStringLiteral("--")))
+            given << arg;
+        else if (arg == u"-o")
+            given << QStringLiteral("--output");
         if (arg == u"-h" || arg == u"--help") {
             help = true;
         } else if (arg == u"--version") {
@@ -238,6 +252,8 @@ ParseResult parse(const QStringList& args)
             o.json = true;
         } else if (arg == u"--stats") {
             o.stats = true;
+        } else if (arg == u"--time") {
+            o.timeColumn = true;
         } else if (arg == u"--model") {
             if (!take(&v) || (v.toLower() != u"tamrix" && v.toLower() != u"selvor"))
                 return usage(QStringLiteral("--model: tamrix or selvor"));
@@ -300,6 +316,26 @@ ParseResult parse(const QStringList& args)
         return usage(QStringLiteral("a command is missing"));
     if (!commands.contains(o.command))
         return usage(QStringLiteral("unknown command: ") + o.command);
+    // An option that the command would silently ignore is a mistake.
+    static const QStringList board{QStringLiteral("--model"), QStringLiteral("--com"), QStringLiteral("--port")};
+    static const QStringList measuring{QStringLiteral("--gain"), QStringLiteral("--rate"),
+                                       QStringLiteral("--channel"), QStringLiteral("--format"),
+                                       QStringLiteral("--count"), QStringLiteral("--output")};
+    QStringList allowed{QStringLiteral("--quiet")};
+    if (o.command != u"ports")
+        allowed << board;
+    if (o.command == u"info")
+        allowed << QStringLiteral("--json");
+    else if (o.command == u"set")
+        allowed << QStringLiteral("--gain") << QStringLiteral("--rate");
+    else if (o.command == u"acquire")
+        allowed << measuring << QStringLiteral("--stats");
+    else if (o.command == u"log")
+        allowed << measuring << QStringLiteral("--duration") << QStringLiteral("--time");
+    for (const QString& option : given) {
+        if (!allowed.contains(option))
+            return usage(o.command + QStringLiteral(": ") + option + QStringLiteral(" does not apply"));
+    }
     if (o.command == u"set" && !o.gainCode && !o.rateCode)
         return usage(QStringLiteral("set: --gain and/or --rate"));
     if (o.command == u"acquire") {
@@ -317,15 +353,45 @@ ParseResult parse(const QStringList& args)
     return r;
 }
 
+// A character device that is a terminal: what sysfs tells of its class, and
+// for a UART its type (0: a /dev/ttyS node with no hardware behind it). A
+// device sysfs does not list (a pseudo-terminal) counts when it is a
+// character device. Nothing is opened: opening a port can reset a board.
+bool isSerialDevice(const QString& device)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const QString sys = QStringLiteral("/sys/dev/char/%1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+    if (!QFileInfo::exists(sys))
+        return true;
+    if (QFileInfo(sys + QStringLiteral("/subsystem")).canonicalFilePath() != u"/sys/class/tty")
+        return false;
+    QFile type(sys + QStringLiteral("/type"));
+    return !type.open(QIODevice::ReadOnly) || type.readAll().trimmed() != "0";
+}
+
 int runPorts()
 {
     for (int n = 1; n <= 16; ++n) {
         const QString device = ResolveComPortName(n);
-        if (!device.isEmpty() && QFileInfo::exists(device))
+        if (!device.isEmpty() && isSerialDevice(device))
             PrintLine(QStringLiteral("COM%1\t%2").arg(n).arg(device));
     }
-    std::fflush(stdout);
     return kExitOk;
+}
+
+// Whatever went to standard output must have arrived: a full disk, a closed
+// pipe (EPIPE: SIGPIPE is ignored) is an error like any failed file write.
+int checkedStdout(int rc)
+{
+    errno = 0;
+    if ((std::fflush(stdout) == 0 && !std::ferror(stdout)) || rc == kExitFile)
+        return rc; // a failed data write to standard output was told already
+    const int err = errno;
+    Complain(QStringLiteral("standard output: ")
+             + (err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("write error")));
+    return rc == kExitOk ? kExitFile : rc;
 }
 
 int runInfo(const CliOptions& o, SignalWatch* watch)
@@ -360,7 +426,6 @@ int runInfo(const CliOptions& o, SignalWatch* watch)
         PrintLine(QStringLiteral("gain: ") + gain);
         PrintLine(QStringLiteral("rate: ") + rate);
     }
-    std::fflush(stdout);
     return kExitOk;
 }
 
@@ -369,9 +434,7 @@ int runSet(const CliOptions& o, SignalWatch* watch)
     BoardSession s(o, watch);
     if (const int rc = s.Connect())
         return rc;
-    const int rc = ApplySettings(s, o, true);
-    std::fflush(stdout);
-    return rc;
+    return ApplySettings(s, o, true);
 }
 
 } // namespace
@@ -382,22 +445,24 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("vexlo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VEXLO_CLI_VERSION));
 
+    // A closed pipe makes a write fail with EPIPE instead of ending the
+    // program; a file size limit makes it fail (EFBIG) like a full disk.
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
     if (QCoreApplication::arguments().value(1) == u"analyze")
-        return RunAnalyze(QCoreApplication::arguments());
+        return checkedStdout(RunAnalyze(QCoreApplication::arguments()));
     const ParseResult parsed = parse(QCoreApplication::arguments());
-    if (parsed.exit >= 0) {
-        std::fflush(stdout);
-        return parsed.exit;
-    }
+    if (parsed.exit >= 0)
+        return checkedStdout(parsed.exit);
     const CliOptions& o = parsed.options;
     SignalWatch watch;
     if (o.command == u"ports")
-        return runPorts();
+        return checkedStdout(runPorts());
     if (o.command == u"info")
-        return runInfo(o, &watch);
+        return checkedStdout(runInfo(o, &watch));
     if (o.command == u"set")
-        return runSet(o, &watch);
+        return checkedStdout(runSet(o, &watch));
     if (o.command == u"acquire")
-        return RunAcquire(o, &watch);
-    return RunLog(o, &watch);
+        return checkedStdout(RunAcquire(o, &watch));
+    return checkedStdout(RunLog(o, &watch));
 }

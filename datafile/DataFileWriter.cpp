@@ -18,32 +18,62 @@ bool isReadOnly(const QFileInfo& info)
     return !(p & QFileDevice::WriteUser) || !(p & anyWrite);
 }
 
+// The target must be an ordinary file we may write. A device such as
+// /dev/full or a pipe would be replaced by a plain file, not written to.
+bool refusedTarget(const QString& path, QString* reason)
+{
+    const QFileInfo target(path);
+    if (!path.isEmpty() && !(target.exists() && (!target.isFile() || isReadOnly(target))))
+        return false;
+    if (reason)
+        *reason = path.isEmpty() ? QStringLiteral("no file name")
+                : target.isDir() ? QStringLiteral("is a folder")
+                : target.isFile() ? QStringLiteral("the file is read-only")
+                                  : QStringLiteral("not an ordinary file");
+    return true;
+}
+
 } // namespace
+
+bool ProbeDataFileTarget(const QString& path, QString* reason)
+{
+    if (reason)
+        reason->clear();
+    if (refusedTarget(path, reason))
+        return false;
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (reason)
+            *reason = file.errorString();
+        return false;
+    }
+    file.cancelWriting();
+    return true;
+}
 
 bool WriteDataFileReplacing(const QString& path, const DataFileContent& content, QString* reason)
 {
     if (reason)
         reason->clear();
-    if (path.isEmpty())
-        return false;
-    // The target must be an ordinary file we may write. A device such as
-    // /dev/full or a pipe would be replaced by a plain file, not written to.
-    const QFileInfo target(path);
-    if (target.exists() && (!target.isFile() || isReadOnly(target)))
+    if (refusedTarget(path, reason))
         return false;
 
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (reason)
+            *reason = file.errorString();
         return false;
+    }
     QString encoderError;
     const bool written = EncodeDataFile(content, [&file](const QByteArray& bytes) {
         return file.write(bytes) == bytes.size();
     }, &encoderError);
     if (!written) {
-        file.cancelWriting(); // the temporary file goes, the old file stays
         if (reason)
-            *reason = encoderError;
+            *reason = encoderError.isEmpty() ? file.errorString() : encoderError;
+        file.cancelWriting(); // the temporary file goes, the old file stays
         return false;
     }
     // The last bytes still sit in QFileDevice's buffer. commit() would write
@@ -51,8 +81,15 @@ bool WriteDataFileReplacing(const QString& path, const DataFileContent& content,
     // disk, a size limit) and renames the short file over the old one, so
     // they are written and checked here first.
     if (!file.flush()) {
+        if (reason)
+            *reason = file.errorString();
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit()) {
+        if (reason)
+            *reason = file.errorString();
+        return false;
+    }
+    return true;
 }

@@ -39,6 +39,28 @@ QString Form1::SaveDialogFolder()
     return QDir::homePath();
 }
 
+Dialogs& Form1::WindowDialogs() const
+{
+    return dialogs_ ? *dialogs_ : fallbackDialogs();
+}
+
+DataFileContent Form1::DataFileHeader(const QString& title) const
+{
+    DataFileContent content;
+    content.title = title;
+    content.dateTime = DataFileDateTimeText(QDateTime::currentDateTime());
+    content.gainEntry = Combo3->Text();
+    content.filterCaption = Label1->text();
+    content.rateEntry = Combo1->List(Combo1->ListIndex());
+    content.channelEntry = Combo2->List(Combo2->ListIndex());
+    content.channelList0 = Combo2->List(0);
+    content.channelList1 = Combo2->List(1);
+    content.shownChannel = Combo2->Text();
+    content.channelMode = ChannelMode;
+    content.hex = MeasuredHex;
+    return content;
+}
+
 void Form1::Command1_Click()
 {
     if (Measuring)
@@ -75,15 +97,20 @@ bool Form1::SaveDataFile(const QString& path)
         return false;
     }
 
+    if (!MayOverwrite(path))
+        return true; // declined: the file stays as it is, and that is fine
+    return mSaveDataFile(path, QStringLiteral("データ"));
+}
+
+bool Form1::MayOverwrite(const QString& path)
+{
     // Only the file's metadata is read: nothing is held open over the question.
     const QFileInfo info(path);
     const bool hasContent = info.exists() && info.size() >= 1;
-    if (hasContent) {
-        const QString question = path + QStringLiteral(" に上書きしますか？");
-        if (!dialogs.AskYesNo(this, AppTitle(), question))
-            return true; // declined: the file stays as it is, and that is fine
-    }
-    return mSaveDataFile(path, QStringLiteral("データ"));
+    if (!hasContent)
+        return true;
+    const QString question = path + QStringLiteral(" に上書きしますか？");
+    return WindowDialogs().AskYesNo(this, AppTitle(), question);
 }
 
 bool Form1::mSaveDataFile(const QString& path, const QString& title)
@@ -102,18 +129,7 @@ bool Form1::mSaveDataFile(const QString& path, const QString& title)
 
     // The rows are the samples of this block that actually arrived; their
     // unit is the one they were measured in.
-    DataFileContent content;
-    content.title = title;
-    content.dateTime = DataFileDateTimeText(QDateTime::currentDateTime());
-    content.gainEntry = Combo3->Text();
-    content.filterCaption = Label1->text();
-    content.rateEntry = Combo1->List(Combo1->ListIndex());
-    content.channelEntry = Combo2->List(Combo2->ListIndex());
-    content.channelList0 = Combo2->List(0);
-    content.channelList1 = Combo2->List(1);
-    content.shownChannel = Combo2->Text();
-    content.channelMode = ChannelMode;
-    content.hex = MeasuredHex;
+    DataFileContent content = DataFileHeader(title);
     content.samples = &Samples;
     content.rowCount = qBound(0, int(RecvCount), Samples.size());
 

@@ -267,6 +267,37 @@ QString GraphView::ReadoutText() const
 // Painting
 // ---------------------------------------------------------------------------
 
+void AppendEnvelopeLines(std::vector<QLineF>& lines, const std::vector<ColumnEnvelope>& env,
+                         AxisRange values, double height, const QPointF* before,
+                         const QPointF* after)
+{
+    // The line from the point left of the view, each column's stroke joined
+    // to the next, and on to the point right of it.
+    const double top = -2, bottom = height + 2;
+    auto yOf = [&](double v) { return std::clamp(PixelOfValue(values, v, height), top, bottom); };
+    QPointF prev = before ? *before : QPointF();
+    bool havePrev = before != nullptr;
+    for (size_t x = 0; x < env.size(); ++x) {
+        const ColumnEnvelope& col = env[x];
+        if (!col.used)
+            continue;
+        const double cx = double(x) + 0.5;
+        if (havePrev) {
+            QLineF l(prev, QPointF(cx, PixelOfValue(values, col.first, height)));
+            if (clipToBand(l, top, bottom))
+                lines.push_back(l);
+        }
+        lines.emplace_back(cx, yOf(col.hi), cx, yOf(col.lo));
+        prev = QPointF(cx, PixelOfValue(values, col.last, height));
+        havePrev = true;
+    }
+    if (havePrev && after) {
+        QLineF l(prev, *after);
+        if (clipToBand(l, top, bottom))
+            lines.push_back(l);
+    }
+}
+
 bool GraphView::PaintInstead(QPainter& p)
 {
     if (!samples_ || IsFullView() || !ensureValues())
@@ -277,7 +308,6 @@ bool GraphView::PaintInstead(QPainter& p)
     p.fillRect(box_->rect(), Qt::white);
     const double perColumn = view_.span() / W;
     const double top = -2, bottom = H + 2;
-    auto yOf = [&](double v) { return std::clamp(PixelOfValue(values_, v, H), top, bottom); };
     std::vector<QLineF> lines;
     for (const Channel& c : channels_) {
         lines.clear();
@@ -294,30 +324,10 @@ bool GraphView::PaintInstead(QPainter& p)
                     lines.push_back(l);
             }
         } else {
-            // The line from the sample left of the view, each column's
-            // stroke joined to the next, and on to the sample right of it.
             const std::vector<ColumnEnvelope> env = EnvelopeColumns(v, count_, view_, columns);
-            QPointF prev = point(first);
-            bool havePrev = first < view_.lo;
-            for (int x = 0; x < columns; ++x) {
-                const ColumnEnvelope& col = env[size_t(x)];
-                if (!col.used)
-                    continue;
-                const double cx = x + 0.5;
-                if (havePrev) {
-                    QLineF l(prev, QPointF(cx, PixelOfValue(values_, col.first, H)));
-                    if (clipToBand(l, top, bottom))
-                        lines.push_back(l);
-                }
-                lines.emplace_back(cx, yOf(col.hi), cx, yOf(col.lo));
-                prev = QPointF(cx, PixelOfValue(values_, col.last, H));
-                havePrev = true;
-            }
-            if (havePrev && last > view_.hi) {
-                QLineF l(prev, point(last));
-                if (clipToBand(l, top, bottom))
-                    lines.push_back(l);
-            }
+            const QPointF before = point(first), after = point(last);
+            AppendEnvelopeLines(lines, env, values_, H, first < view_.lo ? &before : nullptr,
+                                last > view_.hi ? &after : nullptr);
         }
         const QColor color = ColorFromBgr(c.color);
         p.setPen(QPen(color, 0));

@@ -14,6 +14,7 @@
 // Ctrl+C copy, menu key or Shift+F10 the context menu.
 
 #include <QImage>
+#include <QLineF>
 #include <QObject>
 #include <QPointF>
 #include <QPointer>
@@ -30,6 +31,16 @@ class QLabel;
 class QMenu;
 class SampleBlock;
 struct GraphScale;
+
+// Appends the lines of one trace drawn from its envelope per pixel column
+// (column x centred at x + 0.5): each used column is one stroke from its
+// highest to its lowest value, joined from the previous column's last value
+// to its first. `before` / `after` (null for none) are the points outside the
+// view that the first and last column are joined to. Values become pixels in
+// `values` over `height`; nothing reaches more than 2 pixels beyond it.
+void AppendEnvelopeLines(std::vector<QLineF>& lines, const std::vector<ColumnEnvelope>& env,
+                         AxisRange values, double height, const QPointF* before,
+                         const QPointF* after);
 
 class GraphView : public QObject, public PictureLayer {
     Q_OBJECT

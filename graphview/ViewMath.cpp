@@ -76,9 +76,11 @@ std::vector<ColumnEnvelope> EnvelopeColumns(const double* values, int count, Axi
     const int first = std::max(0, int(std::ceil(view.lo)));
     const int last = std::min(count - 1, int(std::floor(view.hi)));
     for (int i = first; i <= last; ++i) {
+        const double v = values[i];
+        if (std::isnan(v))
+            continue;  // a record without a value (a stream's malformed one)
         const int c = std::min(columns - 1, int((i - view.lo) / perColumn));
         ColumnEnvelope& col = out[size_t(c)];
-        const double v = values[i];
         if (!col.used) {
             col = {v, v, v, v, true};
             continue;

@@ -45,6 +45,7 @@ struct ColumnEnvelope {
 
 // Column c of `columns` covers sample positions [view.lo + c*k, view.lo +
 // (c+1)*k) with k = view.span() / columns; each sample of values[0 .. count-1]
-// inside the view goes to its column.
+// inside the view goes to its column. NaN stands for a missing value and
+// falls into no column.
 std::vector<ColumnEnvelope> EnvelopeColumns(const double* values, int count, AxisRange view,
                                             int columns);

@@ -67,7 +67,7 @@ void Form1::SendB2_Click()
         return;
     }
 
-    const QString countText = Text1->text();
+    const QString countText = Recording ? QStringLiteral("0") : Text1->text();
     const double value = ReadNumber(countText);
     const std::optional<int> count = RoundHalfEven(value);
     if (countText.isEmpty() || !(value >= 0 && value <= 65535) || !count) {
@@ -98,6 +98,7 @@ void Form1::SendB2_Click()
     MSComm1->SetRThreshold(1);
     MSComm1->Output((CmdString + Terminator).toLatin1());
     SendB2->setText(captionStop());
+    emit MeasurementStarted();
 }
 
 void Form1::stopMeasurement()
@@ -123,6 +124,7 @@ void Form1::stopMeasurement()
         MSComm1->Input();
         SendB2->setText(captionStart());
     }
+    emit MeasurementEnded();
     if (RecvCount > 0)
         emit BlockCompleted();
 }
@@ -143,11 +145,18 @@ void Form1::MSComm1_OnComm(int event)
         Status->setText(QStringLiteral("測定開始エラー... "));
         SendB2->setText(captionStart());
         Measuring = false;
+        emit MeasurementEnded();
+        return;
+    }
+    if (Recording) {
+        emit StreamReceived();
         return;
     }
 
     const RecordLayout layout{ChannelMode, FieldWidth, RecordLength};
     const CutResult cut = CutRecords(RecvBuffer, layout, Samples, RecvCount, SampleCount);
+    if (cut.stored > 0)
+        emit RecordsStored(RecvCount - cut.stored, cut.stored);
     if (cut.complete) {
         finishBlock();
     } else if (cut.full) {
@@ -217,6 +226,7 @@ void Form1::finishBlock()
     Status->setText(QStringLiteral("測定終了... ") + text);
     SendB2->setText(captionStart());
     Graph();
+    emit MeasurementEnded();
     emit BlockCompleted();
 }
 
@@ -230,6 +240,7 @@ void Form1::MeasurementPortLost()
         MSComm1->SetRThreshold(0);
     if (SendB2)
         SendB2->setText(captionStart());
+    emit MeasurementEnded();
     if (RecvCount > 0)
         emit BlockCompleted();
 }

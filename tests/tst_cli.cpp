@@ -8,6 +8,7 @@
 
 #include <QtWidgets>
 #include <csignal>
+#include <sys/resource.h>
 
 #include "app/Form1.h"
 #include "app/VbComboBox.h"
@@ -20,10 +21,14 @@ namespace {
 
 struct Run { int exit = -1; QByteArray out, err; };
 
-// Runs vexlo-cli; `during` (optional) is called once the process runs.
-Run cli(const QStringList& args, const std::function<void(QProcess&)>& during = {}, int ms = 60000)
+// Runs vexlo-cli; `during` (optional) is called once the process runs,
+// `inChild` (optional) in the child before the program starts.
+Run cli(const QStringList& args, const std::function<void(QProcess&)>& during = {}, int ms = 60000,
+        const std::function<void()>& inChild = {})
 {
     QProcess p;
+    if (inChild)
+        p.setChildProcessModifier(inChild);
     p.start(QStringLiteral(VEXLO_CLI_PROGRAM), args);
     Run r;
     if (!p.waitForStarted(5000))
@@ -219,6 +224,20 @@ void TstCli::faults_data()
     QTest::newRow("analyze --from yesterday") << "" << QStringList{"analyze", "@/f.csv", "--from", "yesterday"} << 2
                                               << "--from: a record index" << -1;
     QTest::newRow("SIGINT mid-block") << "sigint" << block << 130 << "測定停止しました" << 0;
+    const QStringList log{"log", "--com", "4", "--count", "3000", "-o", "@/f.csv"};
+    // Catches: a full disk leaving a torn last row or a count of rows never written.
+    // 161 header bytes, rows of 8: a 20000-byte file holds 2479 whole rows.
+    QTest::newRow("log, disk full") << "fsize" << log << 6
+                                    << "データファイルを保存出来ませんでした\n@/f.csv: File too large" << 2479;
+    // Catches: an earlier log cut to its header before the board accepted the start.
+    QTest::newRow("log, refused start, earlier file") << "refuse" << log << 4 << "測定開始エラー... " << -2;
+    // Catches: a stalled disk write holding up the port's reader (records lost or late).
+    QTest::newRow("log, writer stalls 2 s") << "stall" << log << 0 << "3000 records" << 3000;
+    QTest::newRow("log, writer stalls, flood") << "stall flood" << QStringList{"log", "--com", "4", "--count", "40000", "-o", "@/f.csv"}
+                                               << 0 << "40000 records" << 40000;
+    // Catches: a time column off the start time + index / data rate, or missing its header.
+    QTest::newRow("log --time") << "" << QStringList{"log", "--com", "4", "--count", "1200", "--time", "-o", "@/f.csv"}
+                                << 0 << "1200 records" << 1200;
 }
 
 // Catches a fault ending with the wrong exit code or message, a file left
@@ -241,20 +260,52 @@ void TstCli::faults()
     QVERIFY2(sim.start({Model::Tamrix, 4, RateMode::Paced, 1, {true, 4, 0, 10}, f}), qPrintable(sim.error));
     QTemporaryDir dir;
     args.replaceInStrings(QStringLiteral("@"), dir.path());
+    message.replace(u'@', dir.path());
+    const QString file = dir.filePath("f.csv");
+    const QByteArray earlier = "an earlier log\r\n";
+    if (rows == -2) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(earlier) == earlier.size());
+    }
+    // The writer waits while the gate file exists, as on a disk that stalls.
+    const QString gate = dir.filePath("gate");
+    if (fault.startsWith(u"stall")) {
+        QFile(gate).open(QIODevice::WriteOnly);
+        qputenv("VEXLO_LOG_WRITER_GATE", QFile::encodeName(gate));
+    }
     const Run r = cli(args, [&](QProcess& p) {
         if (fault == u"sigint") {
             QTest::qWait(800);
             ::kill(pid_t(p.processId()), SIGINT);
         }
+        if (fault.startsWith(u"stall")) {
+            // 2 s of records at 1200 sps; in flood, three times what a pty
+            // holds, so the port was read all through the stall.
+            if (fault.endsWith(u"flood"))
+                sim.board->setRateMode(RateMode::Flood);
+            QTRY_VERIFY_WITH_TIMEOUT(sim.board->recordsWritten() >= (fault.endsWith(u"flood") ? 30000 : 2400), 30000);
+            QCOMPARE(fileBytes(file).count('\n'), 8); // nothing written yet
+            QFile::remove(gate);
+        }
+    }, 60000, [&] {
+        if (fault == u"fsize") {
+            ::signal(SIGXFSZ, SIG_DFL); // the program itself must ignore it
+            const rlimit limit{20000, 20000};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
     });
+    qunsetenv("VEXLO_LOG_WRITER_GATE");
     QCOMPARE(r.exit, exit);
     QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
-    const QString file = dir.filePath("f.csv");
+    if (rows == -2)
+        QCOMPARE(fileBytes(file), earlier);
     if (rows < 0) {
-        QVERIFY(!QFileInfo::exists(file));
+        QVERIFY(rows == -2 || !QFileInfo::exists(file));
         return;
     }
-    const QList<QByteArray> lines = fileBytes(file).split('\n');
+    const QByteArray bytes = fileBytes(file);
+    QVERIFY(bytes.endsWith("\r\n")); // no torn row
+    const QList<QByteArray> lines = bytes.split('\n');
     const qsizetype got = lines.size() - 9;
     if (rows == 0)
         QVERIFY(got > 0 && got < 2000);
@@ -263,6 +314,17 @@ void TstCli::faults()
     QCOMPARE(lines[6].mid(14).trimmed().toLongLong(), got); // the count line tells the truth
     if (fault == u"sigint")
         QVERIFY(sim.board->commands().contains("AX"));
+    if (args.contains("--time")) {
+        // "時刻," heads the columns; rows 1, 6, 600, 1199 at 1200 sps are
+        // 0.83 -> 1, 5, 500 and 999.17 -> 999 ms after row 0.
+        QVERIFY(lines[7].startsWith(QByteArray::fromHex("8E9E8D8F2C")));
+        const auto at = [&](int row) {
+            return QDateTime::fromString(QString::fromLatin1(lines[8 + row].left(23)), "yyyy-MM-dd'T'HH:mm:ss.zzz");
+        };
+        QVERIFY(at(0).isValid() && lines[8].at(23) == ',');
+        QCOMPARE((QList<qint64>{at(0).msecsTo(at(1)), at(0).msecsTo(at(6)), at(0).msecsTo(at(600)), at(0).msecsTo(at(1199))}),
+                 (QList<qint64>{1, 5, 500, 999}));
+    }
 }
 
 void TstCli::analyzeSpan_data()

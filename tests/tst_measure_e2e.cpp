@@ -5,7 +5,8 @@
 // arrived. Chunking, format and channel variants are tested on the fake port
 // in tst_measure_window, the graph's geometry in tst_measure_logic and
 // tst_graphview, saving in tst_cli and tst_datafile_save, cut streams and
-// hang-ups in tst_faults.
+// hang-ups in tst_faults. Two rows run with the live view open and check its
+// history against the records that arrived.
 
 #include <QtTest>
 
@@ -14,6 +15,7 @@
 
 #include "app/Form1.h"
 #include "app/VbComboBox.h"
+#include "liveview/LiveViewWindow.h"
 #include "measure/PictureBox.h"
 #include "serial/CommPort.h"
 #include "support/FakeDialogs.h"
@@ -36,16 +38,21 @@ void TstMeasureE2E::measure_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("gain");
     QTest::addColumn<Faults>("faults");
+    QTest::addColumn<bool>("live");  // the live view is open
     // Boards that send more after a reply's CR, 2 ms later, while the window
     // is still busy with the reply: the check and the start must not read it.
     Faults crLf, lateByte;
     crLf.crLf = lateByte.lateByte = true;
     crLf.tailGapMs = lateByte.tailGapMs = 2;
-    QTest::newRow("hex CH0, 100") << true << 0 << 100 << 3 << Faults();
-    QTest::newRow("mV both, 1000, 5 decimals") << false << 2 << 1000 << 4 << Faults();
-    QTest::newRow("mV CH1, count 0, stopped") << false << 1 << 0 << 2 << Faults();
-    QTest::newRow("hex CH0, CR LF replies") << true << 0 << 100 << 1 << crLf;
-    QTest::newRow("mV CH0, late byte") << false << 0 << 100 << 0 << lateByte;
+    QTest::newRow("hex CH0, 100") << true << 0 << 100 << 3 << Faults() << false;
+    QTest::newRow("mV both, 1000, 5 decimals") << false << 2 << 1000 << 4 << Faults() << false;
+    QTest::newRow("mV CH1, count 0, stopped") << false << 1 << 0 << 2 << Faults() << false;
+    QTest::newRow("hex CH0, CR LF replies") << true << 0 << 100 << 1 << crLf << false;
+    QTest::newRow("mV CH0, late byte") << false << 0 << 100 << 0 << lateByte << false;
+    // Catches: the live view missing or repeating records of a real stream,
+    // and the open view changing the block, status line or graph.
+    QTest::newRow("mV both, 1000, live view") << false << 2 << 1000 << 4 << Faults() << true;
+    QTest::newRow("mV both, count 0, stopped, live view") << false << 2 << 0 << 0 << Faults() << true;
 }
 
 // Catches a block that loses, repeats or misreads records on a real port, a
@@ -57,6 +64,7 @@ void TstMeasureE2E::measure()
     QFETCH(int, count);
     QFETCH(int, gain);
     QFETCH(Faults, faults);
+    QFETCH(bool, live);
     // Flood for whole blocks; 1200 sps paced for the stream the operator stops.
     SimFixture sim;
     QVERIFY2(sim.start({vexlo::sim::Model::Tamrix, 4, count ? vexlo::sim::RateMode::Flood : vexlo::sim::RateMode::Paced,
@@ -74,6 +82,8 @@ void TstMeasureE2E::measure()
     (hex ? w.Option1 : w.Option2)->setChecked(true);
     w.Combo2->SetListIndex(mode);
     w.Text1->setText(QString::number(count));
+    if (live)
+        w.ShowLiveView();
     w.SendB2_Click();
     QCOMPARE(w.SendB2->text(), QStringLiteral("測定停止"));
     const bool stopped = count == 0;
@@ -110,6 +120,15 @@ void TstMeasureE2E::measure()
             const qint64 v = hex ? t.toLongLong(nullptr, 16) : QString(t).remove(u'.').toLongLong();
             hi = std::max(hi, v);
             lo = std::min(lo, v);
+        }
+        if (live) {
+            const History& h = w.LiveView()->Stream();
+            const SpanStats st = h.Stats(ch, 0, count - 1);
+            const double unit = std::pow(10.0, hex ? 0 : decimals);
+            QCOMPARE(h.Count(), qint64(count));
+            QVERIFY(!h.Running() && h.Malformed() == 0);
+            QCOMPARE(qRound64(st.max * unit), hi);
+            QCOMPARE(qRound64(st.min * unit), lo);
         }
         spans << QStringLiteral("CH%1=%2").arg(ch).arg(double(hi - lo) / std::pow(10.0, hex ? 0 : decimals), 0, 'f',
                                                          hex ? 0 : decimals);

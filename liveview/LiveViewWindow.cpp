@@ -1,0 +1,608 @@
+#include "liveview/LiveViewWindow.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QSpinBox>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+#include "app/Dialogs.h"
+#include "app/Form1.h"
+#include "app/NumberReading.h"
+#include "graphview/GraphView.h"
+#include "liveview/Recorder.h"
+#include "measure/Decoding.h"
+#include "measure/GraphGeometry.h"
+#include "measure/PictureBox.h"
+
+namespace {
+
+// Margins of the plot inside the chart: value labels left, time labels below.
+constexpr int kLeft = 78, kRight = 8, kTop = 4, kBottom = 22;
+// A paused view is never narrower than this many records.
+constexpr double kMinRecords = 8;
+constexpr double kZoomStep = 1.25;
+constexpr double kKeyPanPart = 0.1;
+// Frames are painted at most this often; the texts change at a readable pace.
+constexpr int kFrameMs = 16;
+constexpr int kTextMs = 250;
+
+QString number(double v, int decimals)
+{
+    return QString::number(v, 'f', std::max(decimals, 0));
+}
+
+// Decimals a label needs to tell ticks `step` apart.
+int decimalsFor(double step)
+{
+    return step >= 1 ? 0 : int(std::ceil(-std::log10(step) - 1e-9));
+}
+
+// "01:02:03" for a number of milliseconds.
+QString clockText(qint64 ms)
+{
+    const qint64 s = ms / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600, 2, 10, QLatin1Char('0'))
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+QColor channelColor(int field)
+{
+    return ColorFromBgr(GraphChannelColor(field + 1));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Window
+// ---------------------------------------------------------------------------
+
+const std::vector<double>& LiveViewWindow::Spans()
+{
+    static const std::vector<double> spans{10, 60, 600, 3600, 0};
+    return spans;
+}
+
+LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(owner)
+{
+    setObjectName(QStringLiteral("LiveView"));
+    setWindowTitle(QStringLiteral("リアルタイム表示"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    Summary = new QLabel(this);
+    Summary->setObjectName(QStringLiteral("liveSummary"));
+    Summary->setAccessibleName(QStringLiteral("ストリームの状態"));
+    Summary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Summary->setFocusPolicy(Qt::StrongFocus);
+
+    SpanList = new QComboBox(this);
+    SpanList->setObjectName(QStringLiteral("liveSpan"));
+    SpanList->addItems({QStringLiteral("10 秒"), QStringLiteral("1 分"), QStringLiteral("10 分"),
+                        QStringLiteral("1 時間"), QStringLiteral("全体")});
+    SpanList->setAccessibleName(QStringLiteral("表示範囲"));
+    auto* spanLabel = new QLabel(QStringLiteral("表示範囲(&V):"), this);
+    spanLabel->setBuddy(SpanList);
+
+    PauseButton = new QPushButton(QStringLiteral("一時停止(&P)"), this);
+    PauseButton->setObjectName(QStringLiteral("livePause"));
+    PauseButton->setAccessibleName(QStringLiteral("一時停止"));
+    PauseButton->setCheckable(true);
+
+    CloseButton = new QPushButton(QStringLiteral("閉じる(&C)"), this);
+
+    Chart = new LiveChart(this);
+
+    statsBox_ = new QWidget(this);
+    new QVBoxLayout(statsBox_);
+    statsBox_->layout()->setContentsMargins(0, 0, 0, 0);
+
+    RecordButton = new QPushButton(QStringLiteral("記録開始(&R)"), this);
+    RecordButton->setObjectName(QStringLiteral("liveRecord"));
+    TimeColumn = new QCheckBox(QStringLiteral("時刻の列を付ける(&T)"), this);
+    TimeColumn->setObjectName(QStringLiteral("liveTimeColumn"));
+    LimitMinutes = new QSpinBox(this);
+    LimitMinutes->setObjectName(QStringLiteral("liveLimitMinutes"));
+    LimitMinutes->setRange(0, 1000000);
+    LimitMinutes->setSpecialValueText(QStringLiteral("なし"));
+    LimitMinutes->setSuffix(QStringLiteral(" 分"));
+    LimitMinutes->setAccessibleName(QStringLiteral("記録時間の上限"));
+    auto* minutesLabel = new QLabel(QStringLiteral("時間の上限(&M):"), this);
+    minutesLabel->setBuddy(LimitMinutes);
+    LimitRecords = new QSpinBox(this);
+    LimitRecords->setObjectName(QStringLiteral("liveLimitRecords"));
+    LimitRecords->setRange(0, 2000000000);
+    LimitRecords->setSpecialValueText(QStringLiteral("なし"));
+    LimitRecords->setSuffix(QStringLiteral(" 件"));
+    LimitRecords->setAccessibleName(QStringLiteral("記録件数の上限"));
+    auto* recordsLabel = new QLabel(QStringLiteral("件数の上限(&N):"), this);
+    recordsLabel->setBuddy(LimitRecords);
+    RecordStatus = new QLabel(this);
+    RecordStatus->setObjectName(QStringLiteral("liveRecordStatus"));
+    RecordStatus->setAccessibleName(QStringLiteral("記録の状態"));
+    RecordStatus->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    RecordStatus->setFocusPolicy(Qt::StrongFocus);
+    auto* recordRow = new QHBoxLayout;
+    recordRow->addWidget(RecordButton);
+    recordRow->addWidget(TimeColumn);
+    recordRow->addWidget(minutesLabel);
+    recordRow->addWidget(LimitMinutes);
+    recordRow->addWidget(recordsLabel);
+    recordRow->addWidget(LimitRecords);
+    recordRow->addStretch(1);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(spanLabel);
+    top->addWidget(SpanList);
+    top->addWidget(PauseButton);
+    top->addStretch(1);
+    top->addWidget(CloseButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(Summary);
+    layout->addWidget(Chart, 1);
+    layout->addWidget(statsBox_);
+    layout->addLayout(recordRow);
+    layout->addWidget(RecordStatus);
+    resize(820, 560);
+
+    frame_ = new QTimer(this);
+    frame_->setSingleShot(true);
+    frame_->setInterval(kFrameMs);
+    connect(frame_, &QTimer::timeout, this, [this] { frame(false); });
+
+    connect(SpanList, &QComboBox::currentIndexChanged, this, [this] {
+        if (Paused()) {
+            // The frozen view keeps its right edge and takes the new width.
+            const double rate = history_.Info().samplesPerSecond > 0
+                                    ? history_.Info().samplesPerSecond : 1;
+            const double span = Spans()[size_t(SpanList->currentIndex())] * rate;
+            const AxisRange full{0, std::max(1.0, double(history_.Count() - 1))};
+            view_ = span > 0 ? PanAxis({view_.hi - span, view_.hi}, full, 0) : full;
+        }
+        Refresh();
+    });
+    connect(PauseButton, &QPushButton::toggled, this, [this] { Refresh(); });
+    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
+
+    recorder_ = new Recorder(owner_, &history_, this);
+    connect(recorder_, &Recorder::progressed, this, [this] {
+        showRecording();
+        schedule();
+    });
+    connect(recorder_, &Recorder::ended, this, [this] { showRecording(); });
+    connect(RecordButton, &QPushButton::clicked, this, &LiveViewWindow::RecordClicked);
+    connect(owner_, &Form1::MeasurementStarted, this, &LiveViewWindow::begin);
+    connect(owner_, &Form1::RecordsStored, this, &LiveViewWindow::records);
+    connect(owner_, &Form1::MeasurementEnded, this, &LiveViewWindow::ended);
+    if (owner_->Measuring) {
+        // Opened during a measurement: it shows the records from now on, at
+        // their own indices.
+        begin();
+        if (owner_->RecvCount > 0)
+            records(0, owner_->RecvCount);
+    }
+    showRecording();
+    Refresh();
+}
+
+void LiveViewWindow::closeEvent(QCloseEvent* event)
+{
+    // The recording belongs to the window: closing it ends the recording.
+    recorder_->Stop();
+    QWidget::closeEvent(event);
+}
+
+void LiveViewWindow::RecordClicked()
+{
+    if (recorder_->Active()) {
+        recorder_->Stop();
+        return;
+    }
+    if (owner_->Measuring || owner_->InTransaction())
+        return;
+    SaveDialogRequest request;
+    request.title = QStringLiteral("記録ファイル");
+    request.filterName = QStringLiteral("(CSVファイル) ");
+    request.filterPattern = QStringLiteral("*.csv");
+    request.initialFolder = Form1::SaveDialogFolder();
+    request.fileName = lastRecordName_;
+    const QString path = owner_->WindowDialogs().GetSaveFileName(this, request);
+    if (path.isEmpty() || !owner_->MayOverwrite(path))
+        return;
+    lastRecordName_ = path;
+    Recorder::Limit limit;
+    limit.ms = qint64(LimitMinutes->value()) * 60000;
+    limit.records = LimitRecords->value();
+    recorder_->Start(path, TimeColumn->isChecked(), limit);
+    showRecording();
+}
+
+void LiveViewWindow::showRecording()
+{
+    const bool active = recorder_->Active();
+    RecordButton->setText(active ? QStringLiteral("記録停止(&R)") : QStringLiteral("記録開始(&R)"));
+    RecordButton->setEnabled(active || !owner_->Measuring);
+    TimeColumn->setEnabled(!active);
+    LimitMinutes->setEnabled(!active);
+    LimitRecords->setEnabled(!active);
+    if (recorder_->Path().isEmpty()) {
+        RecordStatus->setText(QStringLiteral("記録していません"));
+        return;
+    }
+    QString text = active ? QStringLiteral("記録中") : QStringLiteral("記録終了");
+    text += QStringLiteral("  経過 %1  %2 件  不正 %3 件  %4 バイト")
+                .arg(clockText(recorder_->ElapsedMs()))
+                .arg(recorder_->Records())
+                .arg(history_.Malformed())
+                .arg(recorder_->FileBytes());
+    if (active && recorder_->LeftMs() >= 0)
+        text += QStringLiteral("  残り %1").arg(clockText(recorder_->LeftMs()));
+    if (active && recorder_->Limits().records > 0)
+        text += QStringLiteral("  残り %1 件").arg(recorder_->Limits().records - recorder_->Records());
+    text += QStringLiteral("  ") + QFileInfo(recorder_->Path()).fileName();
+    RecordStatus->setText(text);
+}
+
+LiveViewWindow::~LiveViewWindow() = default;
+
+void LiveViewWindow::begin()
+{
+    StreamInfo info;
+    info.header.channelMode = owner_->ChannelMode;
+    info.header.hex = owner_->MeasuredHex;
+    info.samplesPerSecond = ReadNumber(owner_->MeasuredRate);
+    info.started = QDateTime::currentDateTime();
+    history_.Begin(info);
+    showRecording();
+    view_ = {0, 1};
+    rebuildStatsLabels();
+    Refresh();
+}
+
+void LiveViewWindow::records(int first, int count)
+{
+    history_.AppendRows(owner_->Samples, first, count, first);
+    schedule();
+}
+
+void LiveViewWindow::ended()
+{
+    history_.Finish(history_.Count());
+    showRecording();
+    Refresh();
+}
+
+void LiveViewWindow::schedule()
+{
+    if (!frame_->isActive())
+        frame_->start();
+}
+
+bool LiveViewWindow::Paused() const
+{
+    return PauseButton->isChecked();
+}
+
+void LiveViewWindow::follow()
+{
+    const double rate = history_.Info().samplesPerSecond > 0 ? history_.Info().samplesPerSecond : 1;
+    const double newest = double(std::max<qint64>(history_.Count() - 1, 0));
+    const double span = Spans()[size_t(std::max(SpanList->currentIndex(), 0))] * rate;
+    if (span <= 0)
+        view_ = {0, std::max(newest, 1.0)};
+    else if (newest < span)
+        view_ = {0, span};
+    else
+        view_ = {newest - span, newest};
+}
+
+void LiveViewWindow::Refresh()
+{
+    frame(true);
+}
+
+void LiveViewWindow::frame(bool texts)
+{
+    frame_->stop();
+    if (!Paused())
+        follow();
+    Chart->update();
+    // While records arrive the texts change at a readable pace.
+    if (texts || !textClock_.isValid() || textClock_.elapsed() >= kTextMs) {
+        textClock_.start();
+        showState();
+    }
+}
+
+void LiveViewWindow::ZoomTime(double factor, double anchor)
+{
+    if (!Paused())
+        return;
+    const AxisRange full{0, std::max(1.0, double(history_.Count() - 1))};
+    view_ = ZoomAxis(view_, full, anchor, factor, kMinRecords);
+    Refresh();
+}
+
+void LiveViewWindow::PanTime(double part)
+{
+    if (!Paused())
+        return;
+    const AxisRange full{0, std::max(1.0, double(history_.Count() - 1))};
+    view_ = PanAxis(view_, full, part * view_.span());
+    Refresh();
+}
+
+void LiveViewWindow::rebuildStatsLabels()
+{
+    for (QLabel* l : StatsLabels)
+        delete l;
+    StatsLabels.clear();
+    for (int field : history_.Channels()) {
+        auto* l = new QLabel(statsBox_);
+        l->setObjectName(QStringLiteral("liveStatsCH%1").arg(field));
+        l->setAccessibleName(QStringLiteral("CH%1 の統計").arg(field));
+        l->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        l->setFocusPolicy(Qt::StrongFocus);
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, channelColor(field));
+        l->setPalette(p);
+        statsBox_->layout()->addWidget(l);
+        StatsLabels.push_back(l);
+    }
+}
+
+QStringList LiveViewWindow::StatsLines() const
+{
+    QStringList lines;
+    const bool hex = history_.Info().header.hex;
+    const int gain = owner_->GainIndex;
+    for (int field : history_.Channels()) {
+        const SpanStats s = history_.Stats(field, view_.lo, view_.hi);
+        QString line = QStringLiteral("CH%1").arg(field);
+        if (s.count == 0) {
+            lines << line + QStringLiteral("  値なし");
+            continue;
+        }
+        auto text = [&](double v, int extra) {
+            return hex ? number(v, extra) : MillivoltText(v, gain) + QStringLiteral(" mV");
+        };
+        line += QStringLiteral("  最新 %1  最小 %2  最大 %3  平均 %4  RMS %5  (%6 件)")
+                    .arg(text(s.last, 0), text(s.min, 0), text(s.max, 0), text(s.mean, 2),
+                         text(s.rms, 2))
+                    .arg(s.count);
+        lines << line;
+    }
+    return lines;
+}
+
+void LiveViewWindow::showState()
+{
+    if (!history_.HasStream()) {
+        Summary->setText(QStringLiteral("表示するストリームはありません"));
+        return;
+    }
+    const double rate = history_.Info().samplesPerSecond;
+    QString text = history_.Running() ? QStringLiteral("受信中") : QStringLiteral("終了");
+    text += QStringLiteral("  %1 件").arg(history_.Count());
+    if (rate > 0)
+        text += QStringLiteral(" (%1 秒)").arg(number(double(history_.Count()) / rate, 1));
+    text += QStringLiteral("  不正 %1 件  途切れ %2 回").arg(history_.Malformed()).arg(history_.Gaps());
+    if (Paused())
+        text += QStringLiteral("  一時停止中");
+    Summary->setText(text);
+    const QStringList lines = StatsLines();
+    for (size_t k = 0; k < StatsLabels.size() && int(k) < lines.size(); ++k)
+        StatsLabels[k]->setText(lines[int(k)]);
+}
+
+double LiveViewWindow::NiceStep(double span, int ticks)
+{
+    if (!(span > 0) || !std::isfinite(span) || ticks < 1)
+        return 1;
+    const double raw = span / ticks;
+    const double p = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (m * p >= raw * (1 - 1e-9))
+            return m * p;
+    return 10 * p;
+}
+
+// ---------------------------------------------------------------------------
+// Chart
+// ---------------------------------------------------------------------------
+
+LiveChart::LiveChart(LiveViewWindow* window) : QWidget(window), window_(window)
+{
+    setObjectName(QStringLiteral("liveChart"));
+    setAccessibleName(QStringLiteral("リアルタイムのグラフ"));
+    setAccessibleDescription(QStringLiteral(
+        "一時停止中は + と - で拡大縮小、左右の矢印で移動、Home で全体"));
+    setFocusPolicy(Qt::StrongFocus);
+    setMinimumSize(320, 200);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+int LiveChart::Columns() const
+{
+    return std::max(1, width() - kLeft - kRight);
+}
+
+LiveChart::ValueAxis LiveChart::FitValues(double lo, double hi, bool hex)
+{
+    ValueAxis a;
+    a.unit = hex ? QStringLiteral("コード") : QStringLiteral("mV");
+    if (!hex && std::max(std::fabs(lo), std::fabs(hi)) < 1) {
+        a.unit = QStringLiteral("µV");
+        a.scale = 1000;
+    }
+    double l = lo * a.scale, h = hi * a.scale;
+    const double minStep = hex ? 1 : 1e-3 * a.scale;  // the board's last digit
+    a.step = std::max(LiveViewWindow::NiceStep(h - l, 4), minStep);
+    if (h - l < a.step) {
+        const double mid = (l + h) / 2;
+        l = mid - a.step;
+        h = mid + a.step;
+    }
+    l = std::floor(l / a.step) * a.step;
+    h = std::ceil(h / a.step) * a.step;
+    a.range = {l / a.scale, h / a.scale};
+    return a;
+}
+
+void LiveChart::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Base));
+    const History& h = window_->history_;
+    const AxisRange view = window_->view_;
+    const QRect plot(kLeft, kTop, Columns(), std::max(1, height() - kTop - kBottom));
+    const QColor ink = palette().color(QPalette::Text);
+    const QFontMetrics fm = p.fontMetrics();
+    p.setPen(QPen(palette().color(QPalette::Mid), 0));
+    p.drawRect(plot.adjusted(0, 0, -1, -1));
+    if (!h.HasStream() || h.Channels().empty()) {
+        p.setPen(ink);
+        p.drawText(plot, Qt::AlignCenter, QStringLiteral("表示するストリームはありません"));
+        return;
+    }
+
+    // Time axis: seconds from the start, or record numbers without a rate.
+    const double rate = h.Info().samplesPerSecond;
+    const double unit = rate > 0 ? rate : 1;
+    const double step = LiveViewWindow::NiceStep(view.span() / unit, 6);
+    const int decimals = decimalsFor(step);
+    p.setPen(ink);
+    for (double t = std::ceil(view.lo / unit / step) * step; t * unit <= view.hi; t += step) {
+        const double x = plot.left() + PixelOfSample(view, t * unit, plot.width());
+        p.setPen(QPen(palette().color(QPalette::Midlight), 0, Qt::DotLine));
+        p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        p.setPen(ink);
+        p.drawText(QRectF(x - 40, plot.bottom() + 2, 80, kBottom - 2), Qt::AlignHCenter | Qt::AlignTop,
+                   number(t, decimals));
+    }
+    p.drawText(QRect(0, plot.bottom() + 2, kLeft - 16, kBottom - 2), Qt::AlignRight | Qt::AlignTop,
+               rate > 0 ? QStringLiteral("秒") : QStringLiteral("サンプル"));
+
+    // Gaps: where the stream stalled, across every band.
+    p.setPen(QPen(QColor(160, 160, 160), 0, Qt::DashLine));
+    for (qint64 g : h.GapsIn(view.lo, view.hi)) {
+        const double x = plot.left() + PixelOfSample(view, double(g), plot.width());
+        p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    }
+
+    const std::vector<int> fields = h.Channels();
+    const double bandH = double(plot.height()) / double(fields.size());
+    std::vector<QLineF> lines;
+    for (size_t k = 0; k < fields.size(); ++k) {
+        const int field = fields[k];
+        const double top = plot.top() + bandH * double(k);
+        const std::vector<ColumnEnvelope> env = h.Envelope(field, view, plot.width());
+        double lo = 0, hi = 0;
+        bool any = false;
+        for (const ColumnEnvelope& c : env) {
+            if (!c.used)
+                continue;
+            lo = any ? std::min(lo, c.lo) : c.lo;
+            hi = any ? std::max(hi, c.hi) : c.hi;
+            any = true;
+        }
+        const ValueAxis axis = FitValues(lo, hi, h.Info().header.hex);
+        p.setPen(channelColor(field));
+        p.drawText(QRectF(plot.left() + 6, top + 2, plot.width() - 12, fm.height()), Qt::AlignLeft,
+                   any ? QStringLiteral("CH%1 [%2]").arg(field).arg(axis.unit)
+                       : QStringLiteral("CH%1").arg(field));
+        if (!any)
+            continue;
+        // Half a line of room above and below, so the labels of two bands
+        // never meet.
+        const double pad = fm.height() / 2.0 + 1;
+        const double inner = bandH - 2 * pad;
+        const int vd = decimalsFor(axis.step);
+        p.setPen(ink);
+        for (double v = axis.range.lo * axis.scale; v <= axis.range.hi * axis.scale + axis.step / 2;
+             v += axis.step) {
+            const double y = top + pad + PixelOfValue(axis.range, v / axis.scale, inner);
+            p.drawLine(QPointF(plot.left() - 4, y), QPointF(plot.left(), y));
+            p.drawText(QRectF(0, y - fm.height() / 2.0, kLeft - 6, fm.height()), Qt::AlignRight,
+                       number(v, vd));
+        }
+        lines.clear();
+        AppendEnvelopeLines(lines, env, axis.range, inner, nullptr, nullptr);
+        p.save();
+        p.translate(plot.left(), top + pad);
+        p.setClipRect(QRectF(0, -pad, plot.width(), bandH));
+        p.setPen(QPen(channelColor(field), 0));
+        p.drawLines(lines.data(), int(lines.size()));
+        p.restore();
+    }
+    if (hasFocus()) {
+        p.setPen(QPen(Qt::darkGray, 0, Qt::DotLine));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+void LiveChart::wheelEvent(QWheelEvent* event)
+{
+    const double steps = event->angleDelta().y() / 120.0;
+    if (steps == 0 || !window_->Paused())
+        return;
+    const double anchor = std::clamp((event->position().x() - kLeft) / Columns(), 0.0, 1.0);
+    window_->ZoomTime(std::pow(kZoomStep, steps), anchor);
+    event->accept();
+}
+
+void LiveChart::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Plus:
+        window_->ZoomTime(kZoomStep, 0.5);
+        return;
+    case Qt::Key_Minus:
+        window_->ZoomTime(1 / kZoomStep, 0.5);
+        return;
+    case Qt::Key_Left:
+        window_->PanTime(-kKeyPanPart);
+        return;
+    case Qt::Key_Right:
+        window_->PanTime(kKeyPanPart);
+        return;
+    case Qt::Key_Home:
+        window_->ZoomTime(1e-12, 0.5);  // as wide as it goes: the whole stream
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void LiveChart::mousePressEvent(QMouseEvent* event)
+{
+    dragX_ = event->position().x();
+    setFocus(Qt::MouseFocusReason);
+}
+
+void LiveChart::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!(event->buttons() & Qt::LeftButton) || !window_->Paused())
+        return;
+    const double dx = event->position().x() - dragX_;
+    dragX_ = event->position().x();
+    window_->PanTime(-dx / Columns());
+}

@@ -1,0 +1,129 @@
+#pragma once
+// "リアルタイム表示": a tool window of Form1 that shows a stream while it is
+// received: a strip chart per channel with time and value axes, the visible
+// span to choose, a pause that freezes the view (then zoomed and panned like
+// the main graph), and per channel the last value and the statistics of the
+// visible span as text. It keeps its own bounded history (stream/History) fed
+// by the main window's measurement and changes nothing in the main window.
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <vector>
+
+#include "graphview/ViewMath.h"
+#include "stream/History.h"
+
+class Form1;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class Recorder;
+class QTimer;
+class LiveChart;
+
+class LiveViewWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit LiveViewWindow(Form1* owner);
+    ~LiveViewWindow() override;
+
+    // The spans of the span list, in seconds; 0 is the whole stream.
+    static const std::vector<double>& Spans();
+
+    // The stream as the window keeps it.
+    const History& Stream() const { return history_; }
+    History& Stream() { return history_; }
+    // Shows the stream's newest state now, texts included (records arriving
+    // are shown at the screen's pace, the texts a few times a second).
+    void Refresh();
+
+    // The visible span in record indices.
+    AxisRange View() const { return view_; }
+    bool Paused() const;
+    // Paused only: factor > 1 zooms in about `anchor` (0 = left edge, 1 =
+    // right edge); Pan moves by a part of the visible width.
+    void ZoomTime(double factor, double anchor);
+    void PanTime(double part);
+
+    // One line per channel: what the statistics labels read.
+    QStringList StatsLines() const;
+
+    // A step of 1, 2 or 5 times a power of ten that cuts `span` into about
+    // `ticks` parts.
+    static double NiceStep(double span, int ticks);
+
+    // Controls, public so that tests can read and drive them.
+    QLabel* Summary = nullptr;         // the stream's state, or that there is none
+    QComboBox* SpanList = nullptr;     // "10 秒" .. "全体"
+    QPushButton* PauseButton = nullptr;  // "一時停止" (checkable)
+    LiveChart* Chart = nullptr;
+    std::vector<QLabel*> StatsLabels;  // one per channel
+    QPushButton* CloseButton = nullptr;
+    // Recording: 「記録開始」 / 「記録停止」, the time column, the optional
+    // limits (0 = none) and what the recording has done so far.
+    QPushButton* RecordButton = nullptr;
+    QCheckBox* TimeColumn = nullptr;
+    QSpinBox* LimitMinutes = nullptr;
+    QSpinBox* LimitRecords = nullptr;
+    QLabel* RecordStatus = nullptr;
+    Recorder* Recording() const { return recorder_; }
+    // 「記録開始」: the save dialog, the overwrite question, then the start;
+    // 「記録停止」 while a recording runs.
+    void RecordClicked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void showRecording();
+    void begin();
+    void records(int first, int count);
+    void ended();
+    void schedule();
+    void frame(bool texts);
+    void follow();
+    void showState();
+    void rebuildStatsLabels();
+
+    Form1* owner_;
+    History history_;
+    AxisRange view_{0, 1};
+    QTimer* frame_ = nullptr;
+    QElapsedTimer textClock_;
+    QWidget* statsBox_ = nullptr;
+    Recorder* recorder_ = nullptr;
+    QString lastRecordName_;
+    friend class LiveChart;
+};
+
+// The strip chart: one band per channel over a shared time axis.
+class LiveChart : public QWidget {
+    Q_OBJECT
+public:
+    explicit LiveChart(LiveViewWindow* window);
+    // The value axis a band fits to the values it shows: round ticks, the
+    // unit, and the factor the values are multiplied by for the labels.
+    struct ValueAxis {
+        AxisRange range;
+        double step = 1;
+        QString unit;
+        double scale = 1;
+    };
+    static ValueAxis FitValues(double lo, double hi, bool hex);
+    int Columns() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    LiveViewWindow* window_;
+    double dragX_ = 0;
+};

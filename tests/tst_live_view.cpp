@@ -1,0 +1,331 @@
+// The stream history (envelopes, statistics, gaps, memory) and the live view
+// window fed by the main window's measurement.
+
+#include <QtTest>
+#include <QtWidgets>
+#include <cmath>
+
+#include "liveview/LiveViewWindow.h"
+#include "liveview/Recorder.h"
+#include "measure/PictureBox.h"
+#include "measure/SampleBlock.h"
+#include "stream/History.h"
+#include "support/BoardBench.h"
+
+namespace {
+
+StreamInfo info(int channelMode, bool hex, double rate)
+{
+    StreamInfo i;
+    i.header.channelMode = channelMode;
+    i.header.hex = hex;
+    i.samplesPerSecond = rate;
+    return i;
+}
+
+// One record a row, texts as given (a missing text is empty).
+void feed(History& h, const QStringList& ch0, const QStringList& ch1, qint64 firstIndex)
+{
+    SampleBlock rows;
+    const int n = int(std::max(ch0.size(), ch1.size()));
+    for (int i = 0; i < n; ++i)
+        rows.Set(i, {ch0.value(i), ch1.value(i)});
+    h.Append(rows, n, firstIndex);
+}
+
+} // namespace
+
+class TestLiveView : public QObject {
+    Q_OBJECT
+private slots:
+    void historyStats_data();
+    void historyStats();
+    void historyLevels();
+    void historyGaps();
+    void historyMemory();
+    void windowNoStream();
+    void windowFollowsAndPauses();
+    void mainWindowUnchanged();
+    void recorderEnds_data();
+    void recorderEnds();
+};
+
+void TestLiveView::historyStats_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QStringList>("ch0");
+    QTest::addColumn<QStringList>("ch1");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QList<double>>("expect");  // count, last, min, max, mean, rms, malformed
+
+    // Catches: a malformed field decoded as 0 and counted into min and mean.
+    QTest::newRow("hex, one malformed") << 0 << true
+        << QStringList{"000003", "000004", "00X000", "000005"} << QStringList{} << 0
+        << QList<double>{3, 5, 3, 5, 4, std::sqrt(50.0 / 3), 1};
+    // Catches: the second field of a two-channel record read from the first.
+    QTest::newRow("mV, channel 1") << 2 << false
+        << QStringList{"+0001.000", "+0002.000"} << QStringList{"-0003.000", "+0004.000"} << 1
+        << QList<double>{2, 4, -3, 4, 0.5, std::sqrt(12.5), 0};
+    // Catches: a record whose other channel is malformed dropped for both.
+    QTest::newRow("mV, other channel bad") << 2 << false
+        << QStringList{"+0001.000", "x"} << QStringList{"+0002.000", "+0006.000"} << 1
+        << QList<double>{2, 6, 2, 6, 4, std::sqrt(20.0), 1};
+    // Catches: a short hexadecimal field taken as a number.
+    QTest::newRow("hex, short field") << 1 << true
+        << QStringList{} << QStringList{"00000A", "0A"} << 1
+        << QList<double>{1, 10, 10, 10, 10, 10, 1};
+}
+
+void TestLiveView::historyStats()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, hex);
+    QFETCH(QStringList, ch0);
+    QFETCH(QStringList, ch1);
+    QFETCH(int, channel);
+    QFETCH(QList<double>, expect);
+    History h([] { return qint64(0); });
+    h.Begin(info(mode, hex, 10));
+    feed(h, ch0, ch1, 0);
+    const SpanStats s = h.Stats(channel, 0, 1e9);
+    QCOMPARE(double(s.count), expect[0]);
+    QCOMPARE(s.last, expect[1]);
+    QCOMPARE(s.min, expect[2]);
+    QCOMPARE(s.max, expect[3]);
+    QCOMPARE(s.mean, expect[4]);
+    QCOMPARE(s.rms, expect[5]);
+    QCOMPARE(double(h.Malformed()), expect[6]);
+}
+
+void TestLiveView::historyLevels()
+{
+    // 8 steps of 65536 records (values 0..7), then 5 records of 100: the
+    // oldest records have left the raw ring, so the levels answer.
+    History h([] { return qint64(0); });
+    h.Begin(info(0, true, 1200));
+    std::vector<double> v;
+    for (int i = 0; i < 8 * 65536; ++i)
+        v.push_back(i / 65536);
+    for (int i = 0; i < 5; ++i)
+        v.push_back(100);
+    h.AppendValues(v.data(), qint64(v.size()));
+    QCOMPARE(h.Count(), qint64(524293));
+
+    // Catches: buckets put into the wrong column, or first/last of a column
+    // taken from the wrong end.
+    const std::vector<ColumnEnvelope> env = h.Envelope(0, {0, 524287}, 4);
+    for (int c = 0; c < 4; ++c) {
+        QVERIFY(env[size_t(c)].used);
+        QCOMPARE(env[size_t(c)].lo, 2.0 * c);
+        QCOMPARE(env[size_t(c)].hi, 2.0 * c + 1);
+        QCOMPARE(env[size_t(c)].first, 2.0 * c);
+        QCOMPARE(env[size_t(c)].last, 2.0 * c + 1);
+    }
+    // Catches: the newest records (still in the finer levels' unfinished
+    // buckets) missing from a span answered by a coarse level.
+    const SpanStats s = h.Stats(0, 0, 524292);
+    QCOMPARE(s.count, qint64(524293));
+    QCOMPARE(s.last, 100.0);
+    QCOMPARE(s.max, 100.0);
+    QCOMPARE(s.min, 0.0);
+    QCOMPARE(s.mean, (65536.0 * 28 + 500) / 524293);
+    QCOMPARE(s.rms, std::sqrt((65536.0 * 140 + 50000) / 524293));
+    // Catches: the raw ring read at the wrong slot after it wrapped.
+    const std::vector<ColumnEnvelope> tail = h.Envelope(0, {524286, 524290}, 4);
+    QCOMPARE(tail[0].hi, 7.0);
+    QCOMPARE(tail[2].lo, 100.0);
+}
+
+void TestLiveView::historyGaps()
+{
+    qint64 now = 0;
+    History h([&now] { return now; });
+    h.Begin(info(0, true, 10));  // a stall is more than 3 * 100 ms + 1 s
+    const QStringList two{"000001", "000002"};
+    feed(h, two, {}, 0);
+    now = 1300;
+    feed(h, two, {}, 2);
+    now = 2601;
+    feed(h, two, {}, 4);
+    now = 3000;
+    feed(h, two, {}, 6);
+    // Catches: a chunk exactly at the limit marked, or a late one not.
+    QCOMPARE(h.Gaps(), qint64(1));
+    QCOMPARE(h.GapsIn(0, 100), std::vector<qint64>{4});
+    // Catches: a chunk sent twice counted twice.
+    feed(h, two, {}, 6);
+    QCOMPARE(h.Count(), qint64(8));
+}
+
+void TestLiveView::historyMemory()
+{
+    // 2^23 records of two channels; kept whole they would take 128 MiB.
+    History h([] { return qint64(0); });
+    h.Begin(info(2, true, 1200));
+    std::vector<double> chunk(2 * 65536);
+    for (size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = double(i % 977);
+    for (int k = 0; k < 128; ++k)
+        h.AppendValues(chunk.data(), 65536);
+    // Catches: a level or the raw part that grows with the length of the run.
+    QVERIFY2(h.MemoryBytes() < 8u << 20, qPrintable(QString::number(h.MemoryBytes())));
+    const SpanStats s = h.Stats(1, 0, 1e12);
+    QCOMPARE(s.count, qint64(1) << 23);
+    QCOMPARE(s.max, 976.0);
+}
+
+// Catches: a shortcut that opens nothing or a second window, a chart or
+// statistics made up without a stream, a closed window still pointed to.
+void TestLiveView::windowNoStream()
+{
+    BoardBench b(kVexloDemoProfile, true);
+    b.w->show();
+    QVERIFY(QTest::qWaitForWindowActive(b.w.get()));
+    QTest::keyClick(b.w.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    LiveViewWindow* v = b.w->LiveView();
+    QVERIFY(v && v->isVisible());
+    QCOMPARE(v->windowTitle(), QStringLiteral("リアルタイム表示"));
+    QCOMPARE(v->Summary->text(), QStringLiteral("表示するストリームはありません"));
+    QVERIFY(v->StatsLabels.empty());
+    b.w->ShowLiveView();
+    QCOMPARE(b.w->findChildren<LiveViewWindow*>().size(), 1);
+    v->CloseButton->click();
+    QTRY_VERIFY(!b.w->LiveView());
+}
+
+// Catches: records of the block not reaching the view (or at the wrong
+// index), statistics of the wrong channel or span, a paused view that still
+// moves, and an end of measurement the view does not notice.
+void TestLiveView::windowFollowsAndPauses()
+{
+    auto b = StartedBench(kVexloDemoProfile, true, 2, QStringLiteral("6"));
+    b->w->ShowLiveView();
+    LiveViewWindow* v = b->w->LiveView();
+    v->SpanList->setCurrentIndex(4);  // the whole stream
+    b->port->Feed("000001000010\r000002000020\r000003000030\r");
+    QTRY_COMPARE(v->Stream().Count(), qint64(3));
+    v->Refresh();
+    QCOMPARE(v->StatsLines(), (QStringList{
+        QStringLiteral("CH0  最新 3  最小 1  最大 3  平均 2.00  RMS 2.16  (3 件)"),
+        QStringLiteral("CH1  最新 48  最小 16  最大 48  平均 32.00  RMS 34.56  (3 件)")}));
+    QCOMPARE(v->StatsLabels[1]->text(), v->StatsLines()[1]);
+    QVERIFY(v->Summary->text().startsWith(QStringLiteral("受信中  3 件")));
+
+    v->PauseButton->click();
+    b->port->Feed("000004000040\r000005000050\r");
+    QTRY_COMPARE(v->Stream().Count(), qint64(5));
+    v->Refresh();
+    QCOMPARE(v->View(), (AxisRange{0, 2}));
+    QVERIFY(v->StatsLines()[0].endsWith(QStringLiteral("(3 件)")));
+    v->PauseButton->click();
+    QCOMPARE(v->View(), (AxisRange{0, 4}));
+
+    b->port->Feed("000006000060\r");
+    QTRY_VERIFY(!v->Stream().Running());
+    QVERIFY(v->Summary->text().startsWith(QStringLiteral("終了  6 件")));
+    QCOMPARE(v->StatsLines()[1],
+             QStringLiteral("CH1  最新 96  最小 16  最大 96  平均 56.00  RMS 62.31  (6 件)"));
+}
+
+// Catches: the open view changing the main window's status line, graph or
+// block (the same block measured with and without it).
+void TestLiveView::mainWindowUnchanged()
+{
+    const QByteArray records = BoardRecords(false, 2, 300, 7u);
+    QString status[2];
+    std::vector<RecordedLine> lines[2];
+    for (int open = 0; open < 2; ++open) {
+        auto b = StartedBench(kVexloDemoProfile, false, 2, QStringLiteral("300"));
+        if (open)
+            b->w->ShowLiveView();
+        b->port->Feed(records);
+        QTRY_VERIFY(!b->w->Measuring);
+        status[open] = b->w->Status->text();
+        lines[open] = b->w->Picture1->Lines();
+        QCOMPARE(b->w->Samples.Ch1(299).toLatin1(), records.mid(299 * 19 + 9, 9));
+    }
+    QCOMPARE(status[1], status[0]);
+    QVERIFY(lines[1] == lines[0] && !lines[0].empty());
+}
+
+void TestLiveView::recorderEnds_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("limit");  // records; 0 = none
+    QTest::addColumn<int>("rows");   // expected in the file
+
+    // Catches: records past the block's 65535 lost, or the file's count line
+    // not brought up to the rows when the recording is stopped from its window.
+    QTest::newRow("記録停止") << "button" << 0 << 70000;
+    // Catches: the main window's stop leaving the file unfinished.
+    QTest::newRow("測定停止") << "main" << 0 << 70000;
+    // Catches: a lost port ending the measurement but not the file.
+    QTest::newRow("lost port") << "port" << 0 << 70000;
+    // Catches: a limit overshot by the records of the same read.
+    QTest::newRow("limit") << "limit" << 65600 << 65600;
+}
+
+void TestLiveView::recorderEnds()
+{
+    QFETCH(QString, end);
+    QFETCH(int, limit);
+    QFETCH(int, rows);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rec.csv"));
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    }
+    auto b = std::make_unique<BoardBench>(kVexloDemoProfile, true);
+    b->replies["G?"] = "G0\r";
+    b->replies["F5"] = b->replies["G0"] = "OK\r";
+    b->w->Button1_Click();
+    b->w->Option1->setChecked(true);
+    b->dialogs.savePath = path;
+    b->w->ShowLiveView();
+    LiveViewWindow* v = b->w->LiveView();
+    v->LimitRecords->setValue(limit);
+    b->ClearLog();
+    v->RecordButton->click();
+    QVERIFY(v->Recording()->Active());
+    QCOMPARE(b->received.last(), QByteArray("A00000"));  // count 0: until stopped
+    QCOMPARE(b->w->SendB2->text(), QStringLiteral("測定停止"));
+    // The earlier file stays until the stream has begun.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("old"));
+    file.close();
+
+    QByteArray expected;
+    for (int i = 0; i < 70000; ++i) {
+        const QByteArray text = QByteArray::number(0x100000 + i, 16).toUpper();
+        b->port->Feed(text + '\r');
+        if (i < rows)
+            expected += text + "\r\n";
+    }
+    QTRY_COMPARE(v->Recording()->Records(), qint64(rows));
+    if (end == u"button")
+        v->RecordButton->click();
+    else if (end == u"main")
+        b->w->SendB2_Click();
+    else if (end == u"port")
+        emit b->port->PortFailed();
+    QTRY_VERIFY(!v->Recording()->Active());
+    QVERIFY(!b->w->Measuring && !b->w->Recording);
+    QCOMPARE(b->dialogs.texts(FakeDialogs::Shown::Message), QStringList());
+
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const QList<QByteArray> lines = bytes.left(2000).split('\n');
+    const QByteArray countLine = lines.value(6);  // "データ個数 :  70000", padded
+    QCOMPARE(countLine.mid(countLine.lastIndexOf(':') + 1).trimmed().toLongLong(), qint64(rows));
+    qsizetype body = 0;  // past the seven header lines and the column header
+    for (int k = 0; k < 8; ++k)
+        body = bytes.indexOf("\r\n", body) + 2;
+    QVERIFY(bytes.mid(body) == expected);
+    QCOMPARE(v->Stream().Count(), qint64(rows));
+}
+
+QTEST_MAIN(TestLiveView)
+#include "tst_live_view.moc"
