@@ -38,6 +38,26 @@ void merge(Moments& a, const NoiseStats& b)
     a.n += b.count;
 }
 
+// Adds the Welch density of the segments that start in values[0, n) to
+// `sum` (weighted by their number) and `segments`; returns where the next
+// segment starts.
+size_t addSegments(const double* v, size_t n, double rate, std::vector<double>& sum, int& segments)
+{
+    if (n < size_t(kMaxSegment))
+        return 0;
+    const double mean = std::accumulate(v, v + n, 0.0) / double(n);
+    int added = 0;
+    const std::vector<double> psd = WelchDensity(v, n, mean, rate, kMaxSegment, &added);
+    if (added > 0 && std::isfinite(mean)) {
+        if (sum.empty())
+            sum.assign(psd.size(), 0.0);
+        for (size_t k = 0; k < psd.size(); ++k)
+            sum[k] += psd[k] * added;
+        segments += added;
+    }
+    return size_t(added) * kHop;
+}
+
 } // namespace
 
 SpanAnalysis::SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, bool spectrum)
@@ -65,7 +85,7 @@ void SpanAnalysis::Add(double v)
     if (wantSpectrum_) {
         spectrumTail_.push_back(v);
         if (spectrumTail_.size() == kFoldValues)
-            foldSpectrum(spectrumTail_.size());
+            foldSpectrum();
     }
 }
 
@@ -80,24 +100,11 @@ void SpanAnalysis::foldStats(const double* v, size_t n)
     max_ = m.max;
 }
 
-// Folds the segments that start in the first `upTo` values of the tail and
-// keeps the values from the next segment start on.
-void SpanAnalysis::foldSpectrum(size_t upTo)
+// Folds the segments that start in the tail and keeps the values from the
+// next segment start on.
+void SpanAnalysis::foldSpectrum()
 {
-    if (upTo < size_t(kMaxSegment))
-        return;
-    const double* v = spectrumTail_.data();
-    const double mean = std::accumulate(v, v + upTo, 0.0) / double(upTo);
-    int segments = 0;
-    const std::vector<double> psd = WelchDensity(v, upTo, mean, rate_, kMaxSegment, &segments);
-    if (segments > 0 && std::isfinite(mean)) {
-        if (psdSum_.empty())
-            psdSum_.assign(psd.size(), 0.0);
-        for (size_t k = 0; k < psd.size(); ++k)
-            psdSum_[k] += psd[k] * segments;
-        segments_ += segments;
-    }
-    const size_t next = size_t(segments) * kHop;
+    const size_t next = addSegments(spectrumTail_.data(), spectrumTail_.size(), rate_, psdSum_, segments_);
     spectrumTail_.erase(spectrumTail_.begin(), spectrumTail_.begin() + std::ptrdiff_t(next));
 }
 
@@ -156,12 +163,12 @@ Spectrum SpanAnalysis::ComputedSpectrum() const
     if (!folded_)
         return ComputeSpectrum(block_, rate_, hex_);
     // The segments that still fit the tail join the average.
-    SpanAnalysis rest = *this;
-    rest.foldSpectrum(rest.spectrumTail_.size());
-    if (rest.segments_ == 0)
+    std::vector<double> psd = psdSum_;
+    int segments = segments_;
+    addSegments(spectrumTail_.data(), spectrumTail_.size(), rate_, psd, segments);
+    if (segments == 0)
         return Spectrum();
-    std::vector<double> psd = rest.psdSum_;
     for (double& p : psd)
-        p /= rest.segments_;
-    return SpectrumFromDensity(psd, kMaxSegment, rest.segments_, rate_, hex_);
+        p /= segments;
+    return SpectrumFromDensity(psd, kMaxSegment, segments, rate_, hex_);
 }

@@ -45,7 +45,7 @@ public:
 
 private:
     void foldStats(const double* v, size_t n);
-    void foldSpectrum(size_t upTo);
+    void foldSpectrum();
 
     bool hex_, wantHistogram_, wantSpectrum_;
     double rate_;

@@ -57,22 +57,10 @@ struct SpanBound {
 std::optional<SpanBound> boundOf(const QString& text)
 {
     static const QRegularExpression index(QStringLiteral("^\\d{1,18}$"));
-    static const QRegularExpression offset(QStringLiteral("^(?:\\d+(?:\\.\\d+)?(?:ms|s|m|h|d))+$"));
-    static const QRegularExpression part(QStringLiteral("(\\d+(?:\\.\\d+)?)(ms|s|m|h|d)"));
     if (index.match(text).hasMatch())
         return SpanBound{SpanBound::Index, text.toLongLong()};
-    if (offset.match(text).hasMatch()) {
-        double ms = 0;
-        for (auto it = part.globalMatch(text); it.hasNext();) {
-            const QRegularExpressionMatch m = it.next();
-            const QString u = m.captured(2);
-            ms += m.captured(1).toDouble()
-                  * (u == u"ms" ? 1 : u == u"s" ? 1e3 : u == u"m" ? 60e3 : u == u"h" ? 3600e3 : 86400e3);
-        }
-        if (ms < 9e15)
-            return SpanBound{SpanBound::Offset, qint64(ms)};
-        return std::nullopt;
-    }
+    if (const auto ms = DurationMs(text))
+        return SpanBound{SpanBound::Offset, *ms};
     const qint64 t = LocalTimeFromText(text.toLatin1());
     if (t != kNoTime)
         return SpanBound{SpanBound::Clock, t};

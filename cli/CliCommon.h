@@ -35,6 +35,10 @@ struct CliOptions {
     bool timeColumn = false;           // log --time
 };
 
+// A duration as --duration takes it ("90s", "1h30m", "250ms"; a bare number
+// is seconds) in milliseconds; empty when it is none or under 1 ms.
+std::optional<qint64> DurationMs(const QString& text);
+
 // A message for the operator on standard error (UTF-8, one line).
 void Complain(const QString& text);
 // A line of data on standard output (UTF-8).

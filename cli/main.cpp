@@ -199,6 +199,15 @@ std::optional<qint64> durationOf(const QString& text)
     return qint64(ms);
 }
 
+} // namespace
+
+std::optional<qint64> DurationMs(const QString& text)
+{
+    return durationOf(text);
+}
+
+namespace {
+
 struct ParseResult {
     int exit = -1;  // >= 0: end with this code
     CliOptions options;
