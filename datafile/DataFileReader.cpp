@@ -219,7 +219,8 @@ bool DataFileReader::nextLine(QByteArrayView* line, bool* ended)
         const qsizetype keep = qMin(avail, kMaxLine);
         if (buf_.empty())
             buf_.resize(size_t(kChunk + kMaxLine));
-        std::memmove(buf_.data(), b, size_t(keep));
+        if (keep > 0)
+            std::memmove(buf_.data(), b, size_t(keep));
         pos_ = 0;
         end_ = keep;
         const qint64 got = dev_->read(buf_.data() + end_, kChunk);

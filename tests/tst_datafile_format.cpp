@@ -190,6 +190,10 @@ void TestDataFileFormat::readKnownBytes_data()
                                          << QStringList{"000001|", "000003|"}
                                          << "line 10: blank line (1 in all, skipped); line 11: malformed row "
                                             "(2 in all, skipped); line 7: the count says 3, 2 rows were read" << "";
+    // Catches the row after a line longer than the read buffer (2 MiB) lost or split.
+    QTest::newRow("overlong line") << windowHeader(" 2", hex1) + "000001\r\n" + QByteArray(2 << 20, 'x') + "\r\n000002\r\n"
+                                   << QStringList{"000001|", "000002|"}
+                                   << "line 10: malformed row (1 in all, skipped)" << "";
     // Catches a file cut inside its header refused or read as rows.
     QTest::newRow("cut short") << windowHeader(" 5", hex1).left(86) << QStringList{}
                                << "the file ends before its column header (5 lines)" << "";
