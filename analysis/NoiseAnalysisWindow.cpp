@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -19,6 +21,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/AllanPage.h"
+#include "analysis/NoiseDensityText.h"
 #include "app/Form1.h"
 #include "measure/Decoding.h"
 #include "measure/SampleBlock.h"
@@ -26,6 +30,35 @@
 namespace {
 
 constexpr int kSpectrumTab = 1;
+// Charts stay readable at the window's smallest size; the page scrolls instead.
+constexpr int kMinChartHeight = 220;
+
+// Ticks at round values: a 1-2-5 step giving about six of them, labels with
+// the decimals the step needs; on a count axis whole numbers only.
+void roundTicks(QValueAxis* axis, double from, double to, bool whole)
+{
+    if (!(to > from))
+        to = from + 1;
+    const double raw = (to - from) / 6;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = magnitude;
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (magnitude * m >= raw) {
+            step = magnitude * m;
+            break;
+        }
+    if (whole)
+        step = std::max(step, 1.0);
+    // Fixed ticks while range and interval change: an old interval against a
+    // new, wider range would lay out millions of ticks in between.
+    axis->setTickType(QValueAxis::TicksFixed);
+    axis->setRange(from, to);
+    axis->setTickInterval(step);
+    axis->setTickAnchor(std::floor(from / step) * step);
+    axis->setTickType(QValueAxis::TicksDynamic);
+    const int decimals = std::max(0, int(-std::floor(std::log10(step) + 1e-9)));
+    axis->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + u'f');
+}
 
 // The main graph's colours: CH0 blue, CH1 red.
 QColor channelColor(int index) { return index == 0 ? QColor(0, 0, 255) : QColor(255, 0, 0); }
@@ -42,7 +75,7 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
 
     Summary = new QLabel(this);
     Summary->setWordWrap(true);
-    Summary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Summary->setTextInteractionFlags(Qt::TextSelectableByMouse);  // no text caret
     Summary->setFocusPolicy(Qt::StrongFocus);
 
     Table = new QTableWidget(this);
@@ -51,13 +84,18 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     Table->setTabKeyNavigation(false);  // Tab leaves the table for the next control
     Table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     Table->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
-    Table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    // As tall as its rows: the window's smallest size never hides a channel.
+    Table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     Tabs = new QTabWidget(this);
     histogramPage_ = new QWidget;
     histogramLayout_ = new QVBoxLayout(histogramPage_);
     histogramLayout_->setContentsMargins(0, 0, 0, 0);
-    Tabs->addTab(histogramPage_, QStringLiteral("ヒストグラム(&H)"));
+    auto* histogramScroll = new QScrollArea;
+    histogramScroll->setWidgetResizable(true);
+    histogramScroll->setFrameShape(QFrame::NoFrame);
+    histogramScroll->setWidget(histogramPage_);
+    Tabs->addTab(histogramScroll, QStringLiteral("ヒストグラム(&H)"));
 
     spectrumPage_ = new QWidget;
     auto* spectrumLayout = new QVBoxLayout(spectrumPage_);
@@ -80,7 +118,7 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     }
     spectrumView_ = new QChartView(chart, spectrumPage_);
     spectrumView_->setAccessibleName(QStringLiteral("スペクトルのグラフ"));
-    spectrumView_->setMinimumHeight(260);
+    spectrumView_->setMinimumHeight(kMinChartHeight);
     Peaks = new QLabel(spectrumPage_);
     Peaks->setAccessibleName(QStringLiteral("最大のピーク"));
     Peaks->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -88,6 +126,8 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     spectrumLayout->addWidget(spectrumView_, 1);
     spectrumLayout->addWidget(Peaks);
     Tabs->addTab(spectrumPage_, QStringLiteral("スペクトル(&S)"));
+    Allan = new AllanPage;
+    Tabs->addTab(Allan, QStringLiteral("アラン偏差(&A)"));
 
     CopyText = new QPushButton(QStringLiteral("テキストでコピー(&T)"), this);
     CopyImage = new QPushButton(QStringLiteral("グラフを画像でコピー(&G)"), this);
@@ -103,13 +143,18 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     layout->addWidget(Table);
     layout->addWidget(Tabs, 1);
     layout->addLayout(buttons);
-    resize(900, 700);
+    // Open inside the screen's available area.
+    QSize size(900, 700);
+    if (const QScreen* screen = owner_->screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 0.9);
+    resize(size);
 
     connect(CopyText, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(StatsText()); });
     connect(CopyImage, &QPushButton::clicked, this, [this] {
-        if (QWidget* page = Tabs->currentWidget())
-            QGuiApplication::clipboard()->setImage(page->grab().toImage());
+        // The whole page, also the part of the histograms scrolled out of view.
+        QWidget* page = Tabs->currentIndex() == kSpectrumTab ? spectrumPage_ : histogramPage_;
+        QGuiApplication::clipboard()->setImage(page->grab().toImage());
     });
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
@@ -158,8 +203,9 @@ void NoiseAnalysisWindow::Refresh()
                 continue;
             Channel c;
             c.name = ch == 0 ? QStringLiteral("CH0") : QStringLiteral("CH1");
-            c.values = ChannelValues(owner_->Samples, ch, count, hex_);
-            c.stats = ComputeNoiseStats(c.values, hex_);
+            int invalid = 0;
+            c.values = ChannelValues(owner_->Samples, ch, count, hex_, &invalid);
+            c.stats = ChannelStats(c.values, invalid, hex_);
             c.histogram = ComputeHistogram(c.values, hex_, c.stats.mean, c.stats.rms);
             channels_.push_back(std::move(c));
         }
@@ -178,10 +224,17 @@ void NoiseAnalysisWindow::Refresh()
                        + (hex_ ? QStringLiteral("バイナリデータ [digit]") : QStringLiteral("mVデータ [mV]"));
         if (owner_->RecvCount < owner_->SampleCount)
             text += QStringLiteral(" / 途中で止まったブロック");
+        for (const Channel& c : channels_)
+            if (c.stats.invalid > 0)  // left out of every figure
+                text += QStringLiteral(" / ") + c.name + QStringLiteral(" 不正値 ") + QString::number(c.stats.invalid);
         Summary->setText(text);
     }
     showStats();
     showHistograms();
+    std::vector<std::pair<QString, const std::vector<double>*>> allan;
+    for (const Channel& c : channels_)
+        allan.emplace_back(c.name, &c.values);
+    Allan->Show(allan, sampleRate_, unitText(hex_));
     if (Tabs->currentIndex() == kSpectrumTab)
         showSpectrum();
     emit Updated();
@@ -228,6 +281,7 @@ void NoiseAnalysisWindow::showHistograms()
         p.bars = new QLineSeries(area);
         area->setUpperSeries(p.bars);
         area->setName(QStringLiteral("度数"));
+        area->setPen(Qt::NoPen);  // no outline flecking the bars
         p.normal = new QLineSeries(chart);
         p.normal->setName(QStringLiteral("正規分布"));
         p.normal->setPen(QPen(Qt::black, 1.5));
@@ -243,7 +297,7 @@ void NoiseAnalysisWindow::showHistograms()
             s->attachAxis(p.y);
         }
         p.view = new QChartView(chart, histogramPage_);
-        p.view->setMinimumHeight(180);
+        p.view->setMinimumHeight(kMinChartHeight);
         histogramLayout_->addWidget(p.view);
         histogramPlots_.push_back(p);
     }
@@ -254,37 +308,40 @@ void NoiseAnalysisWindow::showHistograms()
             continue;
         const Channel& c = channels_[i];
         const Histogram& h = c.histogram;
+        // The value axis spans the bars (the normal curve is drawn over them
+        // only). Millivolt data below 1 mV is drawn in µV, below 1 µV in nV.
+        const double from = h.bins.empty() ? 0 : h.bins.front().lower;
+        const double to = h.bins.empty() ? 1 : h.bins.back().lower + h.binWidth;
+        const double largest = std::max(std::fabs(from), std::fabs(to));
+        double scale = 1;
+        QString unit = unitText(hex_);
+        if (!hex_ && largest < 1e-3) {
+            scale = 1e6;
+            unit = QStringLiteral("nV");
+        } else if (!hex_ && largest < 1) {
+            scale = 1e3;
+            unit = QStringLiteral("µV");
+        }
         QList<QPointF> bars, normal;
         bars.reserve(qsizetype(h.bins.size() * 2 + 2));
         double top = 1;
         for (const HistogramBin& b : h.bins) {
             if (bars.isEmpty())
-                bars << QPointF(b.lower, 0);
-            bars << QPointF(b.lower, b.count) << QPointF(b.lower + h.binWidth, b.count);
+                bars << QPointF(b.lower * scale, 0);
+            bars << QPointF(b.lower * scale, b.count) << QPointF((b.lower + h.binWidth) * scale, b.count);
             top = std::max(top, double(b.count));
         }
         if (!h.bins.empty())
-            bars << QPointF(h.bins.back().lower + h.binWidth, 0);
+            bars << QPointF((h.bins.back().lower + h.binWidth) * scale, 0);
         for (const NormalPoint& n : h.normal) {
-            normal << QPointF(n.x, n.count);
+            normal << QPointF(n.x * scale, n.count);
             top = std::max(top, n.count);
         }
         p.bars->replace(bars);
         p.normal->replace(normal);
-        double from = h.bins.empty() ? 0 : h.bins.front().lower;
-        double to = h.bins.empty() ? 1 : h.bins.back().lower + h.binWidth;
-        if (!h.normal.empty()) {
-            from = std::min(from, h.normal.front().x);
-            to = std::max(to, h.normal.back().x);
-        }
-        p.x->setRange(from, to);
-        p.x->applyNiceNumbers();
-        p.x->setLabelFormat(hex_ ? QStringLiteral("%.0f")
-                                 : QStringLiteral("%.") + QString::number(MillivoltFigureDecimals(c.stats.rms))
-                                       + u'f');
-        p.x->setTitleText(c.name + QStringLiteral(" [") + unitText(hex_) + u']');
-        p.y->setRange(0, top * 1.05);
-        p.y->applyNiceNumbers();
+        roundTicks(p.x, from * scale, to * scale, hex_);
+        p.x->setTitleText(c.name + QStringLiteral(" [") + unit + u']');
+        roundTicks(p.y, 0, top * 1.05, true);
         p.view->setAccessibleName(c.name + QStringLiteral(" のヒストグラム"));
     }
 }
@@ -323,22 +380,27 @@ void NoiseAnalysisWindow::showSpectrum()
             lines << c.name + QStringLiteral(": サンプルが少ないためスペクトルはありません");
             continue;
         }
-        QStringList peaks;
-        const int decimals = sp.binWidth < 1 ? 2 : 1;
-        for (const SpectrumPeak& pk : sp.peaks)
-            peaks << QString::number(pk.frequency, 'f', decimals) + (sampleRate_ > 0 ? QStringLiteral(" Hz ") : QStringLiteral(" "))
-                         + QString::number(pk.level, 'f', 1) + (hex_ ? QStringLiteral(" dBFS") : QStringLiteral(" dB re 1 mV"));
-        lines << c.name + QStringLiteral(" の最大のピーク: ")
-                     + (peaks.isEmpty() ? QStringLiteral("なし") : peaks.join(QStringLiteral(", ")));
+        const QStringList cells = SpectrumCells(sp, hex_, sampleRate_ > 0);
+        const QString floorLine = c.name + QStringLiteral(": ノイズフロア ") + cells[0]
+                            + (hex_ ? QStringLiteral(" dBFS/√Hz") : QStringLiteral(" dB re 1 mV/√Hz"))
+                            + QStringLiteral(", RBW ") + cells[1] + (sampleRate_ > 0 ? QStringLiteral(" Hz") : QString())
+                            + QStringLiteral(", セグメント長 ") + cells[2] + QStringLiteral(", 平均回数 ") + cells[3];
+        lines << floorLine;
+        lines << c.name + QStringLiteral(" の最大のピーク: ") + cells[4];
+        if (sp.sine.present)
+            lines << c.name + QStringLiteral(" 正弦波: SNR ") + cells[5] + QStringLiteral(" dB, THD ") + cells[6]
+                         + QStringLiteral(" dB, SINAD ") + cells[7] + QStringLiteral(" dB, SFDR ") + cells[8]
+                         + QStringLiteral(" dB, ENOB ") + cells[9] + QStringLiteral(" bit");
     }
     Peaks->setText(channels_.empty() ? QStringLiteral("ブロックがありません。") : lines.join(u'\n'));
 
+    // With no spectrum to draw the message stands alone, without empty axes.
+    spectrumView_->setVisible(any);
     const double nyquist = sampleRate_ > 0 ? sampleRate_ / 2 : 0.5;
-    spectrumX_->setRange(0, nyquist);
-    spectrumX_->setLabelFormat(nyquist >= 10 ? QStringLiteral("%.0f") : QStringLiteral("%.3g"));
+    roundTicks(spectrumX_, 0, nyquist, false);
     spectrumX_->setTitleText(sampleRate_ > 0 ? QStringLiteral("周波数 [Hz]")
                                              : QStringLiteral("周波数 [サンプル周波数比]"));
     if (any)
-        spectrumY_->setRange(std::floor(low / 10) * 10, std::ceil(high / 10) * 10);
+        roundTicks(spectrumY_, std::floor(low / 10) * 10, std::ceil(high / 10) * 10, false);
     spectrumY_->setTitleText(hex_ ? QStringLiteral("dBFS/√Hz") : QStringLiteral("dB re 1 mV/√Hz"));
 }

@@ -13,6 +13,7 @@
 #include "analysis/NoiseStats.h"
 #include "analysis/NoiseDensity.h"
 
+class AllanPage;
 class Form1;
 class SampleBlock;
 class QChartView;
@@ -54,6 +55,7 @@ public:
     QTableWidget* Table = nullptr;   // one row per channel
     QTabWidget* Tabs = nullptr;      // "ヒストグラム", "スペクトル"
     QLabel* Peaks = nullptr;         // the largest tones as text
+    AllanPage* Allan = nullptr;      // "アラン偏差": chart and minimum
     QPushButton* CopyText = nullptr;
     QPushButton* CopyImage = nullptr;
     QPushButton* CloseButton = nullptr;

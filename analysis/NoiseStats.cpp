@@ -2,16 +2,13 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "measure/Decoding.h"
 #include "measure/SampleBlock.h"
 
-namespace {
-
-// Fixed decimals in the "C" locale; a value that rounds to zero prints
-// without a minus sign, and anything not finite prints as "---".
-QString fixed(double v, int decimals)
+QString FixedFigure(double v, int decimals)
 {
     if (!std::isfinite(v))
         return QStringLiteral("---");
@@ -20,6 +17,10 @@ QString fixed(double v, int decimals)
         s.remove(0, 1);
     return s;
 }
+
+namespace {
+
+QString fixed(double v, int decimals) { return FixedFigure(v, decimals); }
 
 QString unitOf(bool hexCodes) { return hexCodes ? QStringLiteral("digit") : QStringLiteral("mV"); }
 
@@ -77,6 +78,18 @@ int MillivoltFigureDecimals(double rms)
     return std::clamp(2 - lead, 3, 6);
 }
 
+QString MillivoltFigure(double v, int decimals)
+{
+    if (!std::isfinite(v))
+        return QStringLiteral("---");
+    const double a = std::fabs(v);
+    if (a > 0 && a < 1e-3)
+        return fixed(v * 1e6, std::max(0, decimals - 6)) + QStringLiteral(" nV");
+    if (a > 0 && a < 1)
+        return fixed(v * 1e3, std::max(0, decimals - 3)) + QStringLiteral(" µV");
+    return fixed(v, decimals) + QStringLiteral(" mV");
+}
+
 QStringList NoiseStatsHeaders(bool hexCodes)
 {
     QStringList h{QStringLiteral("データ個数"), QStringLiteral("平均"), QStringLiteral("最小"),
@@ -84,6 +97,7 @@ QStringList NoiseStatsHeaders(bool hexCodes)
                   QStringLiteral("RMSノイズ")};
     if (hexCodes)
         h << QStringLiteral("実効分解能") << QStringLiteral("ノイズフリー分解能");
+    h << QStringLiteral("不正値");
     return h;
 }
 
@@ -97,9 +111,10 @@ QStringList NoiseStatsCells(const NoiseStats& s, bool hexCodes)
           << cell(s.rms, 2) << cell(s.effectiveBits, 1) << cell(s.noiseFreeBits, 1);
     } else {
         const int d = MillivoltFigureDecimals(s.rms);
-        c << cell(s.mean, d) << cell(s.minimum, d) << cell(s.maximum, d) << cell(s.peakToPeak, d)
-          << cell(s.rms, d);
+        auto mv = [&](double v) { return none ? QStringLiteral("---") : MillivoltFigure(v, d); };
+        c << mv(s.mean) << mv(s.minimum) << mv(s.maximum) << mv(s.peakToPeak) << mv(s.rms);
     }
+    c << QString::number(s.invalid);
     return c;
 }
 
@@ -108,7 +123,7 @@ QString NoiseStatsTable(const std::vector<std::pair<QString, NoiseStats>>& chann
     QStringList header{QStringLiteral("CH")};
     const QStringList titles = NoiseStatsHeaders(hexCodes);
     for (int i = 0; i < titles.size(); ++i) {
-        if (i == 0)
+        if (i == 0 || i == titles.size() - 1 || !hexCodes)  // millivolt cells carry their unit
             header << titles[i];
         else if (hexCodes && i >= 6)
             header << titles[i] + QStringLiteral(" [bit]");
@@ -132,12 +147,75 @@ double SampleRateFromText(const QString& rateText)
     return ok && rate > 0 ? rate : 0;
 }
 
-std::vector<double> ChannelValues(const SampleBlock& block, int channel, int count, bool hex)
+bool WellFormedSample(QStringView text, bool hex)
+{
+    text = text.trimmed();
+    if (hex) {
+        return text.size() == 6 && std::all_of(text.begin(), text.end(), [](QChar c) {
+                   return c.unicode() < 128 && std::isxdigit(c.unicode());
+               });
+    }
+    qsizetype i = 0;
+    auto digits = [&] {
+        const qsizetype from = i;
+        while (i < text.size() && text[i] >= u'0' && text[i] <= u'9')
+            ++i;
+        return i - from;
+    };
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    qsizetype mantissa = digits();
+    if (i < text.size() && text[i] == u'.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    if (i != text.size())
+        return false;
+    const double v = DecodeSample(text, false);
+    return std::isfinite(v) && std::fabs(v) < kMaxMillivolts;
+}
+
+std::vector<double> ChannelValues(const SampleBlock& block, int channel, int count, bool hex, int* invalid)
 {
     count = std::clamp(count, 0, kSampleCapacity);
-    std::vector<double> values(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i)
-        values[size_t(i)] = DecodeField(block, i, channel, hex);
+    std::vector<double> values;
+    values.reserve(static_cast<size_t>(count));
+    int bad = 0;
+    for (int i = 0; i < count; ++i) {
+        // A slot's one-byte text is widened on the stack; no string is built.
+        QLatin1StringView view;
+        bool ok;
+        if (block.FieldLatin1(i, channel, &view) && view.size() <= SampleBlock::kSlotChars) {
+            char16_t wide[SampleBlock::kSlotChars];
+            for (qsizetype k = 0; k < view.size(); ++k)
+                wide[k] = char16_t(uchar(view[k].toLatin1()));
+            ok = WellFormedSample(QStringView(wide, view.size()), hex);
+        } else {
+            ok = WellFormedSample(block.Field(i, channel), hex);
+        }
+        if (ok)
+            values.push_back(DecodeField(block, i, channel, hex));
+        else
+            ++bad;
+    }
+    if (invalid)
+        *invalid = bad;
     return values;
+}
+
+NoiseStats ChannelStats(const std::vector<double>& values, int invalid, bool hexCodes)
+{
+    NoiseStats s = ComputeNoiseStats(values, hexCodes);
+    s.invalid = invalid;
+    return s;
 }
 

@@ -38,17 +38,21 @@ void merge(Moments& a, const NoiseStats& b)
     a.n += b.count;
 }
 
-// Adds the Welch density of the segments that start in values[0, n) to
-// `sum` (weighted by their number) and `segments`; returns where the next
-// segment starts.
+// Adds the Welch density of the segments that start in values[0, n) and
+// end in it, at whole multiples of the half segment, to `sum` (weighted by
+// their number) and `segments`; returns where the next segment starts.
 size_t addSegments(const double* v, size_t n, double rate, std::vector<double>& sum, int& segments)
 {
-    if (n < size_t(kMaxSegment))
+    const size_t used = n / kHop * kHop;
+    if (used < size_t(kMaxSegment))
         return 0;
-    const double mean = std::accumulate(v, v + n, 0.0) / double(n);
+    const double mean = std::accumulate(v, v + used, 0.0) / double(used);
+    if (!std::isfinite(mean))
+        return used - kHop;
+    static const std::vector<double> window = HannWindow(kMaxSegment);
     int added = 0;
-    const std::vector<double> psd = WelchDensity(v, n, mean, rate, kMaxSegment, &added);
-    if (added > 0 && std::isfinite(mean)) {
+    const std::vector<double> psd = WelchDensity(v, used, mean, rate, window, &added);
+    if (added > 0) {
         if (sum.empty())
             sum.assign(psd.size(), 0.0);
         for (size_t k = 0; k < psd.size(); ++k)
@@ -66,10 +70,33 @@ SpanAnalysis::SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, boo
     block_.reserve(size_t(kSampleCapacity));
 }
 
+void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
+{
+    constexpr size_t mask = 4 * kMaxAllanCluster - 1; // a power of two above 2 kMaxAllanCluster
+    if (ring.empty()) {
+        offset = std::accumulate(v, v + count, 0.0) / double(count);
+        ring.assign(mask + 1, 0.0);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        prefix += v[i] - offset;
+        ring[++n & mask] = prefix;
+        // m times the difference of the means of the two clusters ending here.
+        size_t level = 0;
+        for (size_t m = 1; m <= kMaxAllanCluster && 2 * m <= n; m *= 2, ++level) {
+            if (squares.size() <= level)
+                squares.push_back(0.0);
+            const double d = prefix - 2 * ring[(n - m) & mask] + ring[(n - 2 * m) & mask];
+            squares[level] += d * d;
+        }
+    }
+}
+
 void SpanAnalysis::Add(double v)
 {
     if (block_.size() == size_t(kSampleCapacity)) {
         foldStats(block_.data(), block_.size());
+        if (wantSpectrum_)
+            allan_.Add(block_.data(), block_.size());
         block_.clear();
         folded_ = true;
     }
@@ -170,5 +197,24 @@ Spectrum SpanAnalysis::ComputedSpectrum() const
         return Spectrum();
     for (double& p : psd)
         p /= segments;
-    return SpectrumFromDensity(psd, kMaxSegment, segments, rate_, hex_);
+    return SpectrumFromDensity(psd, segments, rate_, hex_);
+}
+
+std::vector<AllanPoint> SpanAnalysis::ComputedAllan() const
+{
+    if (!folded_)
+        return ComputeAllanDeviation(block_, rate_);
+    std::vector<AllanPoint> points;
+    if (!wantSpectrum_ || !(rate_ > 0) || !std::isfinite(rate_))
+        return points;
+    AllanSums sums = allan_;
+    sums.Add(block_.data(), block_.size());
+    const size_t n = sums.n;
+    size_t level = 0;
+    for (size_t m = 1; m <= n / 10 && m <= kMaxAllanCluster && level < sums.squares.size(); m *= 2, ++level) {
+        const double terms = double(n - 2 * m + 1);
+        const double variance = sums.squares[level] / (double(m) * double(m)) / (2.0 * terms);
+        points.push_back({int(m), double(m) / rate_, std::sqrt(std::max(0.0, variance))});
+    }
+    return points;
 }

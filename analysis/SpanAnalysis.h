@@ -13,22 +13,31 @@
 //   values, which decide the layout, and filled with their counts;
 // - spectrum: segments of kMaxSegment samples, half overlapping, over the
 //   whole span (pieces of 64 segments, each minus its own mean, so a slow
-//   drift over hours does not leak into the low bins), averaged.
+//   drift over hours does not leak into the low bins), averaged; the floor
+//   and tones as for a block, no sine test (it needs the values);
+// - Allan deviation: the running sums of the overlapping estimator for
+//   clusters of 1, 2, 4, ... kMaxAllanCluster values, from a ring of the
+//   last 2 kMaxAllanCluster prefix sums.
 
 #include <QHash>
 #include <QtGlobal>
 #include <vector>
 
+#include "analysis/AllanDeviation.h"
 #include "analysis/Histogram.h"
 #include "analysis/NoiseDensity.h"
 #include "analysis/NoiseStats.h"
 
 // Distinct values a long span's histogram can count; beyond, it has none.
 constexpr int kMaxDistinctValues = 1 << 16;
+// Largest cluster of a long span's Allan deviation (109 s at 1200 sps); its
+// ring of prefix sums takes 4 MiB.
+constexpr size_t kMaxAllanCluster = size_t(1) << 17;
 
 class SpanAnalysis {
 public:
-    // `spectrum`, `histogram`: what to compute beyond the statistics.
+    // `spectrum` (with the Allan deviation), `histogram`: what to compute
+    // beyond the statistics.
     SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, bool spectrum);
 
     void Add(double value);
@@ -42,6 +51,7 @@ public:
     Histogram ComputedHistogram() const;
     bool HistogramOverflow() const { return overflow_; }
     Spectrum ComputedSpectrum() const;
+    std::vector<AllanPoint> ComputedAllan() const;
 
 private:
     void foldStats(const double* v, size_t n);
@@ -62,4 +72,14 @@ private:
     std::vector<double> psdSum_;
     int segments_ = 0;
     std::vector<double> spectrumTail_; // values after the last folded segment start
+    // Allan deviation of a folded span.
+    struct AllanSums {
+        double offset = 0;           // the first block's mean, taken from every value
+        double prefix = 0;           // sum of the values so far minus offset
+        size_t n = 0;                // values so far
+        std::vector<double> ring;    // prefix sums 0 .. n, the last 2 kMaxAllanCluster + 1
+        std::vector<double> squares; // per cluster 2^i: sum of squared second differences
+        void Add(const double* v, size_t count);
+    };
+    AllanSums allan_;
 };

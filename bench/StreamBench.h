@@ -7,11 +7,13 @@
 #include <QByteArray>
 #include <QEventLoop>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSerialPort>
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <sys/resource.h>
 
 #include "sim/PtyBoard.h"
 
@@ -84,6 +86,39 @@ inline ReaderRun RunMinimalReader(const QString& path, int records, int timeoutM
     r.cpu = ThreadCpuSeconds() - cpu0;
     r.ok = got >= want;
     return r;
+}
+
+// A run of a program (vexlo-cli) as a child: wall time from start to exit,
+// its CPU from the children's resource usage, and whether it exited with 0.
+struct ProgramRun {
+    double wall = 0;
+    double cpu = 0;
+    bool ok = false;
+};
+
+inline double ChildrenCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+         + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+inline ProgramRun RunProgram(const QString& program, const QStringList& args)
+{
+    ProgramRun m;
+    const double cpu0 = ChildrenCpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(program, args);
+    if (!p.waitForFinished(600000))
+        p.kill();
+    m.wall = t.nsecsElapsed() * 1e-9;
+    m.cpu = ChildrenCpuSeconds() - cpu0;
+    m.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return m;
 }
 
 } // namespace bench

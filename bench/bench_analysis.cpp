@@ -130,12 +130,15 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!screenshot.isEmpty()) {
-        // FILE shows the spectrum tab, FILE with "-histogram" before the
-        // extension the histograms.
+        // FILE shows the spectrum tab, FILE with "-histogram" or "-allan"
+        // before the extension the histograms or the Allan deviation.
         a->grab().save(screenshot);
         a->Tabs->setCurrentIndex(0);
         const QFileInfo f(screenshot);
         a->grab().save(f.path() + u'/' + f.completeBaseName() + QStringLiteral("-histogram.") + f.suffix());
+        a->Tabs->setCurrentIndex(2);
+        QCoreApplication::processEvents(); // the page computed on showing lays out its chart
+        a->grab().save(f.path() + u'/' + f.completeBaseName() + QStringLiteral("-allan.") + f.suffix());
     }
 
     std::printf("main window end of block: %.1f ms alone, %.1f ms with the analysis window open\n",

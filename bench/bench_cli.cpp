@@ -27,7 +27,6 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <sys/resource.h>
 
 #include "bench/StreamBench.h"
 #include "sim/PtyBoard.h"
@@ -38,19 +37,7 @@ namespace {
 
 using bench::kRecordBytes;
 
-double childrenCpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_CHILDREN, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-         + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
-}
-
-struct Measured {
-    double wall = 0;
-    double cpu = 0;
-    bool ok = false;
-};
+using Measured = bench::ProgramRun;
 
 Measured toMeasured(const bench::ReaderRun& r)
 {
@@ -59,19 +46,7 @@ Measured toMeasured(const bench::ReaderRun& r)
 
 Measured runCli(const QStringList& args)
 {
-    Measured m;
-    const double cpu0 = childrenCpuSeconds();
-    QElapsedTimer t;
-    t.start();
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(QStringLiteral(VEXLO_CLI_PROGRAM), args);
-    if (!p.waitForFinished(600000))
-        p.kill();
-    m.wall = t.nsecsElapsed() * 1e-9;
-    m.cpu = childrenCpuSeconds() - cpu0;
-    m.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    return m;
+    return bench::RunProgram(QStringLiteral(VEXLO_CLI_PROGRAM), args);
 }
 
 } // namespace

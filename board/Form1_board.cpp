@@ -17,9 +17,6 @@
 
 namespace {
 
-// Every board transaction waits at most this long for its reply.
-constexpr qint16 kReplyTimeoutMs = 100;
-
 const QString kCloseCaption = QStringLiteral("閉じる");
 const QString kConnectCaption = QStringLiteral("接続確認");
 

@@ -53,6 +53,11 @@ QString NoAnswerText(const QString& boardName);     // "<name>が応答しませ
 QString ReplyErrorText(const QString& boardName);   // "<name>の応答エラーです"
 QString RateErrorText(const QString& boardName);    // "<name> 応答エラー"
 
+// How long every command transaction waits for the board's reply, in
+// milliseconds: the connection check, the rate and gain buttons, the start's
+// rate and gain commands and vexlo-cli all use this one value.
+constexpr int kReplyTimeoutMs = 100;
+
 // Number of data rates each model offers (codes 0 .. count-1).
 constexpr int kTamrixRateCount = 11;
 constexpr int kSelvorRateCount = 7;

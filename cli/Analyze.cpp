@@ -16,6 +16,7 @@
 #include "analysis/SpanAnalysis.h"
 #include "board/BoardLists.h"
 #include "cli/CliCommon.h"
+#include "cli/Stats.h"
 #include "datafile/DataFileReader.h"
 #include "measure/Decoding.h"
 #include "measure/SampleBlock.h"
@@ -23,13 +24,12 @@
 
 namespace {
 
-constexpr int kExitInput = 7; // listed in main.cpp's exit status and cli/README.md
-
 const char kAnalyzeUsage[] =
     "Usage: vexlo-cli analyze FILE [--from X] [--to X] [--json | --histogram | --spectrum]\n"
     "Read a data file (saved by the window, acquire or log, of any length) and print\n"
-    "the figures acquire --stats prints: the peak-to-peak line and the noise table,\n"
-    "then for each channel the spectrum's segments and largest tones. No board is used.\n\n"
+    "the figures acquire --stats prints: the peak-to-peak line, the noise table, the\n"
+    "spectrum's table and the Allan deviation with its minima, then the span read.\n"
+    "No board is used.\n\n"
     "  --from X, --to X   analyse records X up to (not including) the --to one. X is a\n"
     "                     record index (0 is the first row), an offset from the first\n"
     "                     record (90s, 2m, 1h30m, 250ms: by the time column, else by\n"
@@ -44,7 +44,7 @@ const char kAnalyzeUsage[] =
     "Rows the file cannot hold as samples (blank, malformed, a torn last row) and a\n"
     "count line that disagrees are reported on standard error, with the first line\n"
     "where each was met; the figures are those of the rows that could be read.\n\n"
-    "Exit status: 0 figures printed, 2 usage error, 7 the file cannot be read, is\n"
+    "Exit status: 0 figures printed, 2 usage error, 9 the file cannot be read, is\n"
     "not a data file or holds no records in the span.\n";
 
 // A --from/--to value: a record index, an offset in milliseconds from the
@@ -163,17 +163,6 @@ QString channelName(const DataFileHeader& h, int k)
     return channel == 1 ? QStringLiteral("CH1") : QStringLiteral("CH0");
 }
 
-QString toneText(const SpectrumPeak& p, bool hex, bool rateKnown)
-{
-    return QString::number(p.frequency, 'f', 2) + (rateKnown ? QStringLiteral(" Hz ") : QStringLiteral(" cycles/sample "))
-           + QString::number(p.level, 'f', 1) + (hex ? QStringLiteral(" dBFS") : QStringLiteral(" dB re 1 mV"));
-}
-
-void writeOut(const QByteArray& bytes)
-{
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-}
-
 } // namespace
 
 int RunAnalyze(const QStringList& args)
@@ -196,7 +185,7 @@ int RunAnalyze(const QStringList& args)
             arg = arg.left(arg.indexOf(u'='));
         }
         if (arg == u"-h" || arg == u"--help") {
-            writeOut(kAnalyzeUsage);
+            WriteOut(kAnalyzeUsage);
             std::fflush(stdout);
             return kExitOk;
         } else if (arg == u"--json") {
@@ -258,7 +247,6 @@ int RunAnalyze(const QStringList& args)
     }
 
     const bool hex = h.content.hex;
-    const bool rateKnown = h.samplesPerSecond > 0;
     std::vector<NoiseStats> stats;
     for (const auto& c : sink.channels)
         stats.push_back(c->Stats());
@@ -274,7 +262,7 @@ int RunAnalyze(const QStringList& args)
                 out += name + ',' + QByteArray::number(b.lower, 'g', 12) + ',' + QByteArray::number(b.center, 'g', 12)
                        + ',' + QByteArray::number(b.count) + '\n';
         }
-        writeOut(out);
+        WriteOut(out);
         std::fflush(stdout);
         return kExitOk;
     }
@@ -289,7 +277,7 @@ int RunAnalyze(const QStringList& args)
                 out += name + ',' + QByteArray::number(spectra[k].frequency[b], 'g', 12) + ','
                        + QByteArray::number(spectra[k].density[b], 'f', 3) + '\n';
         }
-        writeOut(out);
+        WriteOut(out);
         std::fflush(stdout);
         return kExitOk;
     }
@@ -297,15 +285,15 @@ int RunAnalyze(const QStringList& args)
     // The peak-to-peak line as the window shows it after a block.
     const int gainCode = qMax(0, int(GainListEntries().indexOf(h.content.gainEntry)));
     double ext[4] = {SearchMaxStart(hex), SearchMinStart(hex), SearchMaxStart(hex), SearchMinStart(hex)};
+    std::vector<ChannelFigures> figures;
     for (size_t k = 0; k < stats.size(); ++k) {
         const int slot = (h.channels == 2 ? int(k) : h.content.channelMode) * 2;
         ext[slot] = stats[k].maximum;
         ext[slot + 1] = stats[k].minimum;
+        figures.push_back({channelName(h, int(k)), stats[k], spectra[k], sink.channels[k]->ComputedAllan()});
     }
     const QString ppLine = PeakToPeakText(h.content.channelMode, hex, gainCode, ext[0], ext[1], ext[2], ext[3]);
-    std::vector<std::pair<QString, NoiseStats>> rows;
-    for (size_t k = 0; k < stats.size(); ++k)
-        rows.emplace_back(channelName(h, int(k)), stats[k]);
+    const double rate = h.samplesPerSecond;
 
     if (json) {
         QJsonObject j;
@@ -315,7 +303,6 @@ int RunAnalyze(const QStringList& args)
             {QStringLiteral("gain"), h.content.gainEntry}, {QStringLiteral("filter"), h.content.filterCaption},
             {QStringLiteral("rate"), h.content.rateEntry}, {QStringLiteral("channel"), h.content.channelEntry},
             {QStringLiteral("count"), double(h.declaredCount)},
-            {QStringLiteral("unit"), hex ? QStringLiteral("digit") : QStringLiteral("mV")},
             {QStringLiteral("timeColumn"), h.timeColumn}};
         QJsonObject span{{QStringLiteral("from"), double(sink.first)}, {QStringLiteral("to"), double(sink.last + 1)},
                          {QStringLiteral("records"), double(sink.last + 1 - sink.first)},
@@ -325,57 +312,13 @@ int RunAnalyze(const QStringList& args)
         if (sink.lastTime != kNoTime)
             span[QStringLiteral("lastTime")] = LocalTimeText(sink.lastTime);
         j[QStringLiteral("span")] = span;
-        j[QStringLiteral("peakToPeak")] = ppLine;
-        QJsonArray channels;
-        for (size_t k = 0; k < stats.size(); ++k) {
-            const NoiseStats& s = stats[k];
-            QJsonObject c{{QStringLiteral("name"), rows[k].first}, {QStringLiteral("count"), double(sink.channels[k]->Count())},
-                          {QStringLiteral("mean"), s.mean}, {QStringLiteral("minimum"), s.minimum},
-                          {QStringLiteral("maximum"), s.maximum}, {QStringLiteral("peakToPeak"), s.peakToPeak},
-                          {QStringLiteral("rms"), s.rms}};
-            if (hex) {
-                c[QStringLiteral("effectiveBits")] = s.effectiveBits;
-                c[QStringLiteral("noiseFreeBits")] = s.noiseFreeBits;
-            }
-            const Spectrum& sp = spectra[k];
-            if (!sp.density.empty()) {
-                QJsonArray tones;
-                for (const SpectrumPeak& p : sp.peaks)
-                    tones.append(QJsonObject{{QStringLiteral("frequency"), p.frequency}, {QStringLiteral("level"), p.level}});
-                c[QStringLiteral("spectrum")] = QJsonObject{
-                    {QStringLiteral("segmentLength"), sp.segmentLength}, {QStringLiteral("segments"), sp.segments},
-                    {QStringLiteral("binWidth"), sp.binWidth}, {QStringLiteral("tones"), tones}};
-            }
-            channels.append(c);
-        }
-        j[QStringLiteral("channels")] = channels;
         j[QStringLiteral("findings")] = QJsonArray::fromStringList(findings);
-        writeOut(QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n');
+        PrintFigures(ppLine, figures, hex, rate, true, PrintLine, j);
         std::fflush(stdout);
         return kExitOk;
     }
 
-    PrintLine(ppLine);
-    for (const QString& l : NoiseStatsTable(rows, hex).split(u'\n', Qt::SkipEmptyParts))
-        PrintLine(l);
-    for (size_t k = 0; k < spectra.size(); ++k) {
-        const Spectrum& sp = spectra[k];
-        QString line = rows[k].first + QStringLiteral(" spectrum: ");
-        if (sp.density.empty()) {
-            line += QStringLiteral("none (fewer than %1 values)").arg(kMinSpectrumSamples);
-        } else {
-            QStringList tones;
-            for (const SpectrumPeak& p : sp.peaks)
-                tones << toneText(p, hex, rateKnown);
-            line += QStringLiteral("%1 segments of %2, bin %3%4; tones: %5")
-                        .arg(sp.segments)
-                        .arg(sp.segmentLength)
-                        .arg(QString::number(sp.binWidth, 'g', 4))
-                        .arg(rateKnown ? QStringLiteral(" Hz") : QStringLiteral(" cycles/sample"))
-                        .arg(tones.isEmpty() ? QStringLiteral("none") : tones.join(QStringLiteral(", ")));
-        }
-        PrintLine(line);
-    }
+    PrintFigures(ppLine, figures, hex, rate, false, PrintLine);
     QString span = QStringLiteral("span: records %1 to %2 (%3 of %4)")
                        .arg(sink.first)
                        .arg(sink.last)

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int kReplyTimeoutMs = 100;
-
 // The process named in a serial lock file ("LCK..ttyUSB0", "LCK..pts_2":
 // the path below /dev with '/' as '_'; its number as ten digits or on the
 // first line), 0 when there is none or its process is gone.
@@ -282,6 +280,7 @@ int BoardSession::Start(bool hex, int channel, int count)
         Complain(QStringLiteral("COMポートが切断されました"));
         return kExitPort;
     }
+    streamLead_ = true;
     return kExitOk;
 }
 
@@ -294,7 +293,14 @@ void BoardSession::Stop(bool hex)
 
 QByteArray BoardSession::Input()
 {
-    return port_ ? port_->Input() : QByteArray();
+    if (!port_)
+        return {};
+    QByteArray in = port_->Input();
+    // Line feeds before the first record are the late tail of the gain
+    // command's reply, not part of the stream.
+    if (streamLead_)
+        streamLead_ = !DropLeadingLineFeeds(in);
+    return in;
 }
 
 void BoardSession::Wait(int ms)

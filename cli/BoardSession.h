@@ -50,7 +50,8 @@ public:
     int Start(bool hex, int channel, int count);
     void Stop(bool hex);
 
-    // Every byte received since the last call.
+    // Every byte received since the last call; after Start(), line feeds in
+    // front of the first record are left out.
     QByteArray Input();
     // Sleeps until bytes arrive, the port fails, a signal comes or `ms` pass.
     void Wait(int ms);
@@ -76,4 +77,5 @@ private:
     QTimer wake_;
     BoardInfo info_;
     bool lost_ = false;
+    bool streamLead_ = false; // started, nothing but line feeds received yet
 };

@@ -6,6 +6,8 @@
 #include <QtGlobal>
 #include <optional>
 
+#include "cli/Sweep.h"
+
 // Exit status of vexlo-cli. Listed in --help and cli/README.md.
 enum ExitCode {
     kExitOk = 0,
@@ -14,6 +16,9 @@ enum ExitCode {
     kExitRefused = 4,     // the board refused the measurement start ("NG")
     kExitPort = 5,        // the port cannot be opened or was lost
     kExitFile = 6,        // the data file cannot be written
+    kExitMalformed = 7,   // acquire --strict: the block holds malformed sample fields
+    kExitBroker = 8,      // log --mqtt: some records did not reach the broker (the file has them)
+    kExitInput = 9,       // analyze: the file cannot be read, is not a data file or has no records in the span
     kExitSignal = 128,    // + signal number: interrupted (acquire; log ends with 0)
 };
 
@@ -25,6 +30,7 @@ struct CliOptions {
     bool json = false;                 // info --json
     bool quiet = false;                // --quiet
     bool stats = false;                // acquire --stats
+    bool strict = false;               // acquire --strict
     std::optional<int> gainCode;       // --gain
     std::optional<int> rateCode;       // --rate
     int channel = 0;                   // --channel: 0, 1 or 2 (both)
@@ -33,6 +39,13 @@ struct CliOptions {
     std::optional<qint64> durationMs;  // --duration
     QString output;                    // -o
     bool timeColumn = false;           // log --time
+    SweepOptions sweep;                // sweep's own options
+    QString mqttUrl;                   // log --mqtt
+    QString mqttUser;                  // --mqtt-user
+    QString mqttPasswordFile;          // --mqtt-password-file (else $VEXLO_MQTT_PASSWORD)
+    QString caFile;                    // --cafile
+    QString spoolDir;                  // --spool (else beside the data file)
+    int mqttWaitS = 10;                // --mqtt-wait
 };
 
 // A duration as --duration takes it ("90s", "1h30m", "250ms"; a bare number
@@ -41,8 +54,15 @@ std::optional<qint64> DurationMs(const QString& text);
 
 // A message for the operator on standard error (UTF-8, one line).
 void Complain(const QString& text);
+// Bytes on standard output; the first failure's reason is kept for the
+// message at the end.
+void WriteOut(const QByteArray& bytes);
 // A line of data on standard output (UTF-8).
 void PrintLine(const QString& text);
+
+// A gain ("8", "Gain=8") or data rate ("10sps", "10") text to its code.
+std::optional<int> gainCodeOf(QString text);
+std::optional<int> rateCodeOf(QString text);
 
 // The board's name in the board messages ("Vexloが応答しませんでした").
 QString CliBoardName();

@@ -25,10 +25,9 @@
 #include "datafile/DataFileWriter.h"
 #include "measure/Reception.h"
 #include "measure/SampleBlock.h"
+#include "mqtt/MqttPublisher.h"
 #include "stream/LogWriter.h"
-
-void PrintBlockStats(const SampleBlock& block, int channelMode, bool hex, int gainCode, int count,
-                     bool toStderr);
+#include "cli/Stats.h"
 
 namespace {
 
@@ -105,6 +104,37 @@ int ApplySettings(BoardSession& s, const CliOptions& o, bool report)
     return kExitOk;
 }
 
+BlockEnd ReadBlock(BoardSession& s, int channel, bool hex, int count, SampleBlock& block, qint32& recv,
+                   const std::function<void(qint32)>& progress)
+{
+    const RecordLayout layout = MakeRecordLayout(channel, hex);
+    QString buffer;
+    QElapsedTimer sinceBytes;
+    sinceBytes.start();
+    const qint64 stallMs = stallLimitMs(s.Info().rateCode);
+    for (;;) {
+        const QByteArray in = s.Input();
+        if (!in.isEmpty()) {
+            // One character per byte: records are cut by the bytes the board sent.
+            buffer.append(QLatin1StringView(in));
+            sinceBytes.restart();
+        }
+        if (recv == 0 && refused(buffer))
+            return BlockEnd::Refused;
+        CutRecords(buffer, layout, block, recv, count);
+        progress(recv);
+        if (recv >= count)
+            return BlockEnd::Complete;
+        if (s.PortLost())
+            return BlockEnd::PortLost;
+        if (s.Interrupted() || sinceBytes.elapsed() > stallMs) {
+            s.Stop(hex);
+            return s.Interrupted() ? BlockEnd::Interrupted : BlockEnd::Stalled;
+        }
+        s.Wait(250);
+    }
+}
+
 int RunAcquire(const CliOptions& o, SignalWatch* watch)
 {
     const int count = int(o.count.value_or(0));
@@ -120,55 +150,31 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
     if (const int rc = s.Start(o.hex, o.channel, count))
         return rc;
 
-    const RecordLayout layout = MakeRecordLayout(o.channel, o.hex);
     SampleBlock block;
     qint32 recv = 0;
-    QString buffer;
     Progress progress(o.quiet, count);
-    QElapsedTimer sinceBytes;
-    sinceBytes.start();
-    const qint64 stallMs = stallLimitMs(s.Info().rateCode);
-
-    int rc = kExitOk;
-    for (;;) {
-        const QByteArray in = s.Input();
-        if (!in.isEmpty()) {
-            // One character per byte: records are cut by the bytes the board sent.
-            buffer.append(QLatin1StringView(in));
-            sinceBytes.restart();
-        }
-        if (recv == 0 && refused(buffer)) {
-            progress.Finish();
-            Complain(QStringLiteral("測定開始エラー... "));
-            return kExitRefused;
-        }
-        CutRecords(buffer, layout, block, recv, count);
-        progress.Update(recv);
-        if (recv >= count)
-            break;
-        if (s.PortLost()) {
-            progress.Finish();
-            Complain(QStringLiteral("COMポートが切断されました"));
-            rc = kExitPort;
-            break;
-        }
-        if (s.Interrupted()) {
-            s.Stop(o.hex);
-            progress.Finish();
-            Complain(QStringLiteral("測定停止しました"));
-            rc = s.InterruptExit();
-            break;
-        }
-        if (sinceBytes.elapsed() > stallMs) {
-            s.Stop(o.hex);
-            progress.Finish();
-            Complain(NoAnswerText(CliBoardName()));
-            rc = kExitNoBoard;
-            break;
-        }
-        s.Wait(250);
-    }
+    const BlockEnd end = ReadBlock(s, o.channel, o.hex, count, block, recv, [&](qint32 n) { progress.Update(n); });
     progress.Finish();
+    int rc = kExitOk;
+    switch (end) {
+    case BlockEnd::Complete:
+        break;
+    case BlockEnd::Refused:
+        Complain(QStringLiteral("測定開始エラー... "));
+        return kExitRefused;
+    case BlockEnd::PortLost:
+        Complain(QStringLiteral("COMポートが切断されました"));
+        rc = kExitPort;
+        break;
+    case BlockEnd::Interrupted:
+        Complain(QStringLiteral("測定停止しました"));
+        rc = s.InterruptExit();
+        break;
+    case BlockEnd::Stalled:
+        Complain(NoAnswerText(CliBoardName()));
+        rc = kExitNoBoard;
+        break;
+    }
     s.Close();
 
     // Every record that arrived is kept, also after a fault.
@@ -197,16 +203,46 @@ int RunAcquire(const CliOptions& o, SignalWatch* watch)
                                              .arg(dir, stamp).arg(QCoreApplication::applicationPid());
                 if (WriteDataFileReplacing(recovery, content)) {
                     Complain(QStringLiteral("the %1 records measured are in %2").arg(recv).arg(recovery));
-                    break;
+                    return kExitFile;
                 }
             }
+            Complain(QStringLiteral("the %1 records measured could not be saved anywhere").arg(recv));
             return kExitFile;
         }
-        if (o.stats && rc == kExitOk)
-            PrintBlockStats(block, o.channel, o.hex, s.Info().gainCode, recv, o.output == u"-");
+        if ((o.stats || o.strict) && rc == kExitOk)
+            rc = PrintBlockStats(block, o, s.Info().gainCode,
+                                 RateListEntries(s.RateEntries()).value(s.Info().rateCode), recv);
     }
     return rc;
 }
+
+namespace {
+
+// log --mqtt: the publisher for the options; its spool lies beside the data
+// file unless --spool names a folder.
+std::unique_ptr<MqttPublisher> makePublisher(const CliOptions& o, const QString& port)
+{
+    MqttOptions m;
+    ParseMqttUrl(o.mqttUrl, &m.target, nullptr);
+    m.target.caFile = o.caFile;
+    m.target.user = o.mqttUser;
+    if (!o.mqttPasswordFile.isEmpty()) {
+        QFile f(o.mqttPasswordFile);
+        if (f.open(QIODevice::ReadOnly))
+            m.target.password = QString::fromUtf8(f.readLine()).remove(u'\n').remove(u'\r');
+    } else if (qEnvironmentVariableIsSet("VEXLO_MQTT_PASSWORD")) {
+        m.target.password = qEnvironmentVariable("VEXLO_MQTT_PASSWORD");
+    }
+    m.spoolPath = o.spoolDir.isEmpty()
+                      ? o.output + QStringLiteral(".mqtt-spool")
+                      : QDir(o.spoolDir).filePath(QStringLiteral("vexlo-%1.mqtt-spool").arg(QFileInfo(port).fileName()));
+    m.drainMs = o.mqttWaitS * 1000;
+    m.reconnectMaxS = 10;
+    m.notice = [](const QString& line) { Complain(line); };
+    return std::make_unique<MqttPublisher>(std::move(m));
+}
+
+} // namespace
 
 int RunLog(const CliOptions& o, SignalWatch* watch)
 {
@@ -231,10 +267,15 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
     info.samplesPerSecond = samplesPerSecond(s.Info().rateCode);
     info.model = o.tamrix ? QStringLiteral("Tamrix") : QStringLiteral("Selvor");
     info.port = s.Info().portName;
-    // Count 0: the board streams until it is stopped.
-    info.started = QDateTime::currentDateTime();
+    // A second sink beside the file: the broker. It never fails a log; what
+    // it could not deliver is reported and ends the run with kExitBroker.
+    std::unique_ptr<MqttPublisher> broker = o.mqttUrl.isEmpty() ? nullptr : makePublisher(o, info.port);
+    int brokerRc = kExitOk;
+    // Count 0: the board streams until it is stopped. Record 0's time is
+    // taken as the moment the start command went out.
     if (const int rc = s.Start(o.hex, o.channel, 0))
         return rc;
+    info.started = QDateTime::currentDateTime();
 
     const qint64 limit = o.count.value_or(0);
     const qint64 durationMs = o.durationMs.value_or(0);
@@ -273,6 +314,13 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
                 writeFailed = true;
                 break;
             }
+            if (fill > 0 && total == 0 && broker && !broker->Begin(info)) {
+                Complain(broker->Error());
+                broker.reset();
+                brokerRc = kExitBroker;
+            }
+            if (fill > 0 && broker)
+                broker->Append(chunk, fill, total);
             if (fill > 0 && !file.Append(chunk, fill, total)) {
                 writeFailed = true;
                 break;
@@ -312,9 +360,14 @@ int RunLog(const CliOptions& o, SignalWatch* watch)
     s.Stop(o.hex);
     progress.Finish();
     s.Close();
-    if (!file.Finish(total) || writeFailed)
+    const bool fileOk = file.Finish(total) && !writeFailed;
+    if (broker && total > 0 && !broker->Finish(total)) {
+        Complain(broker->Error());
+        brokerRc = kExitBroker;
+    }
+    if (!fileOk)
         return logFailed();
     if (!o.quiet)
         Complain(QStringLiteral("%1 records").arg(file.RowsInFile()));
-    return rc;
+    return rc == kExitOk ? brokerRc : rc;
 }

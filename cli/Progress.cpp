@@ -30,7 +30,7 @@ void Progress::Update(qint64 done)
         return;
     lastDrawMs_ = now;
     const double rate = now > 0 ? done * 1000.0 / now : 0.0;
-    QByteArray line = "\r";
+    QByteArray line = "\r" + label_;
     if (total_ > 0) {
         constexpr int kWidth = 30;
         const int filled = int(kWidth * qMin<qint64>(done, total_) / total_);

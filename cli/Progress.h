@@ -3,6 +3,7 @@
 // run when the end is open). Shown only when standard error is a terminal and
 // --quiet was not given; redrawn at most five times a second; no colour.
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QtGlobal>
 
@@ -10,6 +11,8 @@ class Progress {
 public:
     Progress(bool quiet, qint64 total);  // total 0: open end
     void Update(qint64 done);
+    // Text shown before the counts (e.g. the sweep's cell).
+    void SetLabel(const QByteArray& label) { label_ = label; }
     // Clears the line (before a message or at the end).
     void Finish();
 
@@ -19,4 +22,5 @@ private:
     qint64 total_ = 0;
     QElapsedTimer clock_;
     qint64 lastDrawMs_ = -1000;
+    QByteArray label_;
 };

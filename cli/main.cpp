@@ -1,5 +1,6 @@
 // vexlo-cli: the board without the window. Subcommands ports, info, set,
-// acquire and log; see Usage() and cli/README.md.
+// acquire, log, sweep and analyze (a data file, no board); see Usage() and
+// cli/README.md.
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -20,6 +21,8 @@
 #include "cli/CliCommon.h"
 #include "cli/Measure.h"
 #include "cli/SignalWatch.h"
+#include "cli/Sweep.h"
+#include "mqtt/MqttPublisher.h"
 #include "serial/QtCommPort.h"
 
 #ifndef VEXLO_CLI_VERSION
@@ -33,10 +36,23 @@ void Complain(const QString& text)
     std::fflush(stderr);
 }
 
+namespace {
+// The reason of the first failed write to standard output: by the time the
+// program ends, errno has long moved on (a text longer than the stream's
+// buffer fails inside fwrite, not at the closing flush).
+int stdoutErrno = 0;
+}
+
+void WriteOut(const QByteArray& bytes)
+{
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) && stdoutErrno == 0)
+        stdoutErrno = errno;
+}
+
 void PrintLine(const QString& text)
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    WriteOut(text.toUtf8() + '\n');
 }
 
 QString CliBoardName()
@@ -59,25 +75,34 @@ const char kCommonOptions[] =
 
 const char kExitStatus[] =
     "Exit status:\n"
-    "  0    success (log: also when ended by Ctrl-C, SIGTERM or its limit)\n"
-    "  2    usage error: unknown option, bad value, bad COM name\n"
+    "  0    success (log: also when ended by Ctrl-C, SIGTERM, SIGHUP or its limit)\n"
+    "  2    usage error: unknown option, an option the command does not take, bad\n"
+    "       value, bad COM name\n"
     "  3    the board does not answer, answers badly, refuses a setting or its\n"
     "       stream stalls for more than 5 s\n"
     "  4    the board refused the measurement start (NG)\n"
-    "  5    the port cannot be opened or was lost (hang-up)\n"
-    "  6    the data file cannot be written\n"
-    "  7    analyze: the file cannot be read, is not a data file or holds no\n"
+    "  5    the port cannot be opened (the second line says why: missing, not a\n"
+    "       terminal, not permitted, busy) or was lost (hang-up)\n"
+    "  6    the data file or standard output cannot be written (the second line\n"
+    "       gives the path and the system's reason); a block measured by acquire\n"
+    "       then goes to a recovery file whose path is printed\n"
+    "  7    acquire --strict: the block holds malformed sample fields\n"
+    "  8    log --mqtt: records did not reach the broker (the data file has them;\n"
+    "       the spool file keeps the unacknowledged batches)\n"
+    "  9    analyze: the file cannot be read, is not a data file or holds no\n"
     "       records in the span\n"
-    "  130  acquire interrupted by SIGINT (143: SIGTERM); the records received\n"
-    "       so far are written\n";
+    "  130  acquire interrupted by SIGINT (143: SIGTERM, 129: SIGHUP); the records\n"
+    "       received so far are written. A signal during the connection check\n"
+    "       ends every command, log too, with these codes\n";
 
 void printUsage(const QString& command)
 {
     QByteArray text;
     if (command == u"ports") {
         text = "Usage: vexlo-cli ports\n"
-               "List the COM names COM1 to COM16 that lead to an existing device, each\n"
-               "with its device, separated by a tab.\n";
+               "List the COM names COM1 to COM16 that lead to a serial device, each with\n"
+               "its device, separated by a tab. Devices that are not terminals, and\n"
+               "/dev/ttyS nodes with no UART behind them, are left out.\n";
     } else if (command == u"info") {
         text = "Usage: vexlo-cli info [--json] [BOARD OPTIONS]\n"
                "Run the connection check (a lone CR, then ?, S?, G?, F?) and print what the\n"
@@ -99,7 +124,10 @@ void printUsage(const QString& command)
                "  --count N          samples, 1 to 65535\n"
                "  --gain G, --rate R set before measuring (see set)\n"
                "  -o, --output FILE  the data file, - for standard output\n"
-               "  --stats            print the peak-to-peak line and the noise figures of the block\n\n";
+               "  --stats            print the peak-to-peak line, the noise figures, the\n"
+               "                     spectrum's figures and the Allan deviation of the block\n"
+               "                     (--json: as one JSON object)\n"
+               "  --strict           exit 7 when sample fields are malformed or out of range\n\n";
         text += kCommonOptions;
     } else if (command == u"log") {
         text = "Usage: vexlo-cli log -o FILE [--duration D | --count N] [OPTIONS]\n"
@@ -115,7 +143,28 @@ void printUsage(const QString& command)
                "  -o, --output FILE  the data file (a file, not standard output)\n"
                "  --time             begin each row with the record's local time,\n"
                "                     2026-01-31T08:15:00.125 (start time + index / data rate),\n"
-               "                     and the column header with 時刻,\n\n";
+               "                     and the column header with 時刻,\n\n"
+               "Publishing to an MQTT broker (QoS 1, the data file is written all the same):\n"
+               "  --mqtt URL         mqtt://HOST[:PORT]/TOPIC or mqtts://HOST[:PORT]/TOPIC;\n"
+               "                     batches of records (every 250 ms or 1000 records) go as\n"
+               "                     JSON to TOPIC/data, the retained state (online with the\n"
+               "                     board's settings, offline) to TOPIC/status\n"
+               "  --mqtt-user NAME   log in as NAME\n"
+               "  --mqtt-password-file FILE\n"
+               "                     the password: the first line of FILE; without it the\n"
+               "                     environment variable VEXLO_MQTT_PASSWORD (never on the\n"
+               "                     command line)\n"
+               "  --cafile FILE      mqtts: the certificate authorities to trust (default:\n"
+               "                     the system's)\n"
+               "  --spool DIR        where batches wait while the broker is away, beyond\n"
+               "                     8 MiB in memory (default: FILE.mqtt-spool beside the data\n"
+               "                     file); at most 1 GiB, then new batches are dropped and\n"
+               "                     reported\n"
+               "  --mqtt-wait S      at the end, wait up to S seconds (default 10) for the\n"
+               "                     broker's acknowledgements\n\n";
+        text += kCommonOptions;
+    } else if (command == u"sweep") {
+        text = SweepUsage();
         text += kCommonOptions;
     } else {
         text = "Usage: vexlo-cli COMMAND [OPTION]...\n"
@@ -126,6 +175,7 @@ void printUsage(const QString& command)
                "  set        set gain and/or data rate\n"
                "  acquire    measure one block into a data file\n"
                "  log        measure continuously into a data file\n"
+               "  sweep      noise table over gains and data rates\n"
                "  analyze    print the noise figures of a data file, no board (analyze --help)\n\n"
                "Options:\n"
                "  -h, --help         show this help (COMMAND --help: the command's help)\n"
@@ -140,8 +190,12 @@ void printUsage(const QString& command)
                 "  --duration D       log: stop after D, e.g. 90s, 30m, 8h, 1h30m\n"
                 "  -o, --output FILE  the data file; acquire also takes - (standard output)\n"
                 "  --stats            acquire: print the peak-to-peak line and the noise figures of the block\n"
-                "  --json             info: one JSON object instead of plain lines\n"
-                "  --time             log: a first column with each record's local time\n";
+                "  --strict           acquire: exit 7 when sample fields are malformed\n"
+                "  --json             info, acquire --stats: one JSON object instead of plain lines\n"
+                "  --time             log: a first column with each record's local time\n"
+                "  --mqtt URL         log: also publish the records to an MQTT broker; with\n"
+                "                     --mqtt-user, --mqtt-password-file, --cafile, --spool,\n"
+                "                     --mqtt-wait (see vexlo-cli log --help)\n";
         text += "\nAnalysis options (analyze FILE; no board):\n"
                 "  --from X, --to X   the span [X, Y): a record index, an offset from the first\n"
                 "                     record (90s, 1h30m) or a local time 2026-01-31T08:15:00\n"
@@ -157,8 +211,10 @@ void printUsage(const QString& command)
                 "  vexlo-cli log --com 4 --format mv --rate 10sps --duration 8h -o night.csv\n"
                 "  vexlo-cli analyze night.csv --from 1h --to 2h\n";
     }
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    WriteOut(text);
 }
+
+} // namespace
 
 std::optional<int> gainCodeOf(QString text)
 {
@@ -179,6 +235,8 @@ std::optional<int> rateCodeOf(QString text)
     const qsizetype i = RateListEntries(kTamrixRateCount).indexOf(text);
     return i < 0 ? std::nullopt : std::optional<int>(int(i));
 }
+
+namespace {
 
 std::optional<qint64> durationOf(const QString& text)
 {
@@ -263,6 +321,8 @@ ParseResult parse(const QStringList& args)
             o.stats = true;
         } else if (arg == u"--time") {
             o.timeColumn = true;
+        } else if (arg == u"--strict") {
+            o.strict = true;
         } else if (arg == u"--model") {
             if (!take(&v) || (v.toLower() != u"tamrix" && v.toLower() != u"selvor"))
                 return usage(QStringLiteral("--model: tamrix or selvor"));
@@ -302,9 +362,34 @@ ParseResult parse(const QStringList& args)
         } else if (arg == u"--duration") {
             if (!take(&v) || !(o.durationMs = durationOf(v)))
                 return usage(QStringLiteral("--duration: e.g. 90s, 30m, 8h or 1h30m"));
+        } else if (arg == u"--mqtt") {
+            MqttTarget t;
+            QString why;
+            if (!take(&o.mqttUrl) || !ParseMqttUrl(o.mqttUrl, &t, &why))
+                return usage(why.isEmpty() ? QStringLiteral("--mqtt: a URL is missing") : why);
+        } else if (arg == u"--mqtt-user") {
+            if (!take(&o.mqttUser) || o.mqttUser.isEmpty())
+                return usage(QStringLiteral("--mqtt-user: a name is missing"));
+        } else if (arg == u"--mqtt-password-file") {
+            if (!take(&o.mqttPasswordFile) || !QFileInfo(o.mqttPasswordFile).isReadable())
+                return usage(QStringLiteral("--mqtt-password-file: a readable file"));
+        } else if (arg == u"--cafile") {
+            if (!take(&o.caFile) || !QFileInfo(o.caFile).isReadable())
+                return usage(QStringLiteral("--cafile: a readable file"));
+        } else if (arg == u"--spool") {
+            if (!take(&o.spoolDir) || !QFileInfo(o.spoolDir).isDir())
+                return usage(QStringLiteral("--spool: an existing folder"));
+        } else if (arg == u"--mqtt-wait") {
+            bool ok = false;
+            o.mqttWaitS = take(&v) ? v.toInt(&ok) : -1;
+            if (!ok || o.mqttWaitS < 0 || o.mqttWaitS > 3600)
+                return usage(QStringLiteral("--mqtt-wait: seconds, 0 to 3600"));
         } else if (arg == u"-o" || arg == u"--output") {
             if (!take(&o.output) || o.output.isEmpty())
                 return usage(QStringLiteral("-o: a file name is missing"));
+        } else if (const int taken = TakeSweepOption(arg, take, o.sweep, &v)) {
+            if (taken < 0)
+                return usage(v);
         } else if (arg.startsWith(u'-') && arg != u"-") {
             return usage(QStringLiteral("unknown option: ") + arg);
         } else if (o.command.isEmpty()) {
@@ -315,7 +400,7 @@ ParseResult parse(const QStringList& args)
     }
     static const QStringList commands{QStringLiteral("ports"), QStringLiteral("info"),
                                       QStringLiteral("set"), QStringLiteral("acquire"),
-                                      QStringLiteral("log")};
+                                      QStringLiteral("log"), QStringLiteral("sweep")};
     if (help) {
         printUsage(o.command);
         r.exit = kExitOk;
@@ -338,9 +423,14 @@ ParseResult parse(const QStringList& args)
     else if (o.command == u"set")
         allowed << QStringLiteral("--gain") << QStringLiteral("--rate");
     else if (o.command == u"acquire")
-        allowed << measuring << QStringLiteral("--stats");
+        allowed << measuring << QStringLiteral("--stats") << QStringLiteral("--strict") << QStringLiteral("--json");
     else if (o.command == u"log")
-        allowed << measuring << QStringLiteral("--duration") << QStringLiteral("--time");
+        allowed << measuring << QStringLiteral("--duration") << QStringLiteral("--time") << QStringLiteral("--mqtt")
+                << QStringLiteral("--mqtt-user") << QStringLiteral("--mqtt-password-file") << QStringLiteral("--cafile")
+                << QStringLiteral("--spool") << QStringLiteral("--mqtt-wait");
+    else if (o.command == u"sweep")
+        allowed << SweepOptionNames() << QStringLiteral("--json") << QStringLiteral("--channel")
+                << QStringLiteral("--format") << QStringLiteral("--count");
     for (const QString& option : given) {
         if (!allowed.contains(option))
             return usage(o.command + QStringLiteral(": ") + option + QStringLiteral(" does not apply"));
@@ -359,6 +449,8 @@ ParseResult parse(const QStringList& args)
         if (o.count && o.durationMs)
             return usage(QStringLiteral("log: --duration or --count, not both"));
     }
+    if (o.mqttUrl.isEmpty() && !(o.mqttUser + o.mqttPasswordFile + o.caFile + o.spoolDir).isEmpty())
+        return usage(QStringLiteral("log: --mqtt-user, --mqtt-password-file, --cafile and --spool go with --mqtt"));
     return r;
 }
 
@@ -397,7 +489,7 @@ int checkedStdout(int rc)
     errno = 0;
     if ((std::fflush(stdout) == 0 && !std::ferror(stdout)) || rc == kExitFile)
         return rc; // a failed data write to standard output was told already
-    const int err = errno;
+    const int err = stdoutErrno ? stdoutErrno : errno;
     Complain(QStringLiteral("standard output: ")
              + (err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("write error")));
     return rc == kExitOk ? kExitFile : rc;
@@ -424,8 +516,7 @@ int runInfo(const CliOptions& o, SignalWatch* watch)
         j[QStringLiteral("gain")] = gain;
         j[QStringLiteral("rateCode")] = info.rateCode;
         j[QStringLiteral("rate")] = rate;
-        const QByteArray bytes = QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n';
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        WriteOut(QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n');
     } else {
         PrintLine(QStringLiteral("port: %1 (%2)").arg(info.portName, info.device));
         PrintLine(QStringLiteral("settings: ") + info.settings);
@@ -473,5 +564,7 @@ int main(int argc, char** argv)
         return checkedStdout(runSet(o, &watch));
     if (o.command == u"acquire")
         return checkedStdout(RunAcquire(o, &watch));
+    if (o.command == u"sweep")
+        return checkedStdout(RunSweep(o, &watch));
     return checkedStdout(RunLog(o, &watch));
 }

@@ -21,6 +21,7 @@
 #include "measure/PictureBox.h"
 #include "measure/Reception.h"
 #include "serial/CommPort.h"
+#include "serial/CommandTransaction.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ void Form1::SendB2_Click()
     }
 
     CmdString = RateCommand(Combo1->ListIndex());
-    if (!SendCommand(CmdString, ReplyString, 100) || !IsAccepted(ReplyString)) {
+    if (!SendCommand(CmdString, ReplyString, kReplyTimeoutMs) || !IsAccepted(ReplyString)) {
         Status->setText(QStringLiteral("データレート設定できませんでした"));
         return;
     }
@@ -62,7 +63,7 @@ void Form1::SendB2_Click()
     GainIndex = qint16(Combo3->ListIndex());
     CmdString = GainCommand(GainIndex);
     ReplyString.clear();
-    if (!SendCommand(CmdString, ReplyString, 100) || !IsAccepted(ReplyString)) {
+    if (!SendCommand(CmdString, ReplyString, kReplyTimeoutMs) || !IsAccepted(ReplyString)) {
         Status->setText(QStringLiteral("ゲイン設定できませんでした"));
         return;
     }
@@ -133,9 +134,14 @@ void Form1::MSComm1_OnComm(int event)
 {
     if (event != CommPort::ComEvReceive || !MSComm1)
         return;
+    QByteArray in = MSComm1->Input();
+    // Line feeds before the first record are the late tail of the gain
+    // command's reply, not part of the stream.
+    if (Measuring && RecvCount == 0 && RecvBuffer.isEmpty())
+        DropLeadingLineFeeds(in);
     // One character per byte, so that records are cut by the bytes the
     // board sent whatever they hold.
-    RecvBuffer.append(QLatin1StringView(MSComm1->Input()));
+    RecvBuffer.append(QLatin1StringView(in));
     if (!Measuring)
         return;
 

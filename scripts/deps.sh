@@ -3,7 +3,9 @@
 # Usage: scripts/deps.sh [build|demo|fuzz|package|all]   (default: build)
 set -euo pipefail
 
-want=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libkissfft-dev libgl-dev fonts-noto-cjk)
+# libkissfft-dev: the header-only kissfft<double> template (kissfft/kissfft.hh) of the spectrum.
+want=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libkissfft-dev libgl-dev fonts-noto-cjk
+      libmosquitto-dev mosquitto mosquitto-clients)
 case "${1:-build}" in
   demo) want+=(xvfb xauth xdotool) ;;
   fuzz) want+=(clang libclang-rt-14-dev) ;;

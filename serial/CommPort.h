@@ -19,6 +19,8 @@ public:
     // Opens the port with the COM number and settings given before. False
     // when the port cannot be opened (does not exist, busy, refused number).
     virtual bool Open() = 0;
+    // Closes the port once every byte written has left the driver, so the
+    // last command before closing goes out at the port's own settings.
     virtual void Close() = 0;
     // False when the number is one the serial layer refuses (0 or below).
     virtual bool SetCommPort(int number) = 0;

@@ -11,6 +11,15 @@ const QChar kCR(13);
 
 } // namespace
 
+bool DropLeadingLineFeeds(QByteArray& bytes)
+{
+    qsizetype n = 0;
+    while (n < bytes.size() && bytes[n] == '\n')
+        ++n;
+    bytes.remove(0, n);
+    return !bytes.isEmpty();
+}
+
 bool CommandTransaction::Send(const QString& command, QString& reply, int timeoutMs)
 {
     bool elapsed = false;
@@ -57,7 +66,13 @@ bool CommandTransaction::Send(const QString& command, QString& reply,
             aborted = true;
             break;
         }
-        reply += QString::fromLatin1(port_->Input());
+        QByteArray in = port_->Input();
+        // A reply never begins with a line feed: one in front of it is the
+        // tail of the previous reply (a CR LF board's LF that arrived after
+        // this command's ClearInput).
+        if (reply.isEmpty())
+            DropLeadingLineFeeds(in);
+        reply += QString::fromLatin1(in);
         if (reply.contains(kCR))
             break;
         // -1: the application is quitting and no event loop may run.

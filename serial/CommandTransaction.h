@@ -9,15 +9,24 @@
 // one waits on the same object fails at once without writing anything, so
 // transactions never nest.
 //
-// The result follows the reply rule of the board: true when a carriage return
+// The result follows the reply rule of the board: line feeds in front of the
+// reply's first character are not part of it; true when a carriage return
 // arrived and the collected text is longer than one character; the reply is
 // then the text before the first carriage return. Otherwise false and "".
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 
 class CommPort;
 class QEventLoop;
+
+// A board that ends its replies with CR LF may deliver the LF a moment after
+// the CR, after the next command has already emptied the input. Line feeds
+// are therefore never the start of a reply, nor of a sample stream (which is
+// cut by length, so one such byte would shift every record). Removes the line
+// feeds at the front of `bytes`; true when anything else is left.
+bool DropLeadingLineFeeds(QByteArray& bytes);
 
 class CommandTransaction {
 public:

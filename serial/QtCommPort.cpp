@@ -1,10 +1,18 @@
 #include "serial/QtCommPort.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalBlocker>
 #include <QStringList>
 #include <QTimer>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <termios.h>
+#endif
 
 CommPort* CreateDefaultCommPort(QObject* parent)
 {
@@ -118,8 +126,7 @@ QtCommPort::QtCommPort(QObject* parent)
 QtCommPort::~QtCommPort()
 {
     failPending_ = false;
-    if (port_->isOpen())
-        port_->close();
+    closeDrained();
 }
 
 bool QtCommPort::PortOpen() const
@@ -150,9 +157,38 @@ bool QtCommPort::Open()
 void QtCommPort::Close()
 {
     failPending_ = false;
-    if (port_->isOpen())
-        port_->close();
+    closeDrained();
     port_->clearError();
+}
+
+void QtCommPort::closeDrained()
+{
+    if (!port_->isOpen())
+        return;
+    // QSerialPort::close() puts back the line settings the device had before
+    // it was opened, at once. A byte still waiting in Qt's buffer would be
+    // dropped, and one still queued in the driver would leave at the old
+    // speed, garbled: the stop command or the lone CR written just before
+    // closing would never reach the board. So everything written first goes
+    // to the driver, and the driver sends it, before the port closes.
+    {
+        // No arrival or error events for a port that is being closed.
+        const QSignalBlocker quiet(port_);
+        // Allow the time the bytes take on the line, and a second more.
+        const qint64 lineMs = port_->bytesToWrite() * 10 * 1000 / qMax(1, line_.baudRate);
+        const QDeadlineTimer deadline(1000 + lineMs);
+        while (port_->bytesToWrite() > 0 && !deadline.hasExpired()
+               && port_->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())))) {
+        }
+#ifdef Q_OS_WIN
+        FlushFileBuffers(reinterpret_cast<HANDLE>(port_->handle()));
+#else
+        const int fd = int(port_->handle());
+        while (fd >= 0 && ::tcdrain(fd) != 0 && errno == EINTR) {
+        }
+#endif
+    }
+    port_->close();
 }
 
 bool QtCommPort::SetCommPort(int number)
@@ -249,7 +285,7 @@ void QtCommPort::failNow()
     if (!failPending_)
         return; // closed on purpose in the meantime
     failPending_ = false;
-    port_->close();
+    closeDrained();
     port_->clearError();
     emit PortFailed();
 }

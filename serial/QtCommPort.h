@@ -6,7 +6,8 @@
 // buffer and no receive event is raised; BytesArrived is raised on every
 // arrival whatever the threshold. A device that goes away (hang-up of a pty,
 // unplugged adapter) closes the port once, from the event loop, and raises
-// PortFailed once.
+// PortFailed once. Every close (Close(), a lost device, destruction) first
+// waits until the bytes written have left the driver.
 
 #include <QString>
 #include <QtSerialPort/QSerialPort>
@@ -68,6 +69,8 @@ private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void failNow();
+    // Closes the port once everything written has left the driver.
+    void closeDrained();
     bool apply(const LineSettings& s);
 
     QSerialPort* port_;

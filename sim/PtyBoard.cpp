@@ -241,6 +241,12 @@ void PtyBoard::setFaults(const Faults &faults)
     wake();
 }
 
+void PtyBoard::setDrift(const Drift &drift)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_board.setDrift(drift);
+}
+
 void PtyBoard::setRateMode(RateMode mode)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -407,13 +413,16 @@ void PtyBoard::readInput(Clock::time_point now)
         // The LF and the stray byte leave in writes of their own after the
         // reply (tailGapMs later), so the host may see the CR before them.
         int gapMs = 0;
+        const bool late = f.lateOnly.isEmpty()
+                          || std::any_of(cmds.cbegin(), cmds.cend(),
+                                         [&](const QByteArray &c) { return c.startsWith(f.lateOnly); });
         for (const QByteArray &piece : {reply, QByteArray(f.crLf && reply.endsWith('\r') ? "\n" : ""),
                                         QByteArray(f.lateByte ? "#" : "")}) {
             if (piece.isEmpty())
                 continue;
             Chunk c;
             c.data = piece;
-            c.notBefore = now + std::chrono::milliseconds(std::max(0, f.lateMs));
+            c.notBefore = now + std::chrono::milliseconds(late ? std::max(0, f.lateMs) : 0);
             c.gapMs = gapMs;
             gapMs = std::max(0, f.tailGapMs);
             m_queuedBytes += piece.size();

@@ -61,6 +61,7 @@ public:
     // Run-time controls; they take effect at once.
     Faults faults() const;
     void setFaults(const Faults &faults);
+    void setDrift(const Drift &drift);  // slow wander of the readings (none at start)
     void setRateMode(RateMode mode);
     BoardState boardState() const;
     void setBoardState(const BoardState &state);

@@ -1,5 +1,6 @@
 #include "sim/SimBoard.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 
@@ -24,7 +25,6 @@ int hexDigit(char c)
 constexpr int kMaxLine = 32;           // longer command lines are refused whole
 constexpr quint32 kMidScale = 0x800000;
 constexpr int kChannelOffset[2] = {0x155, -0x2AA}; // CH0 a little above, CH1 a little below mid-scale
-constexpr int kNoiseAtGain1 = 4096;                // peak noise in codes at gain 1
 
 } // namespace
 
@@ -63,6 +63,41 @@ void SimBoard::setState(const BoardState &s)
     m_state.filter = s.filter == 3 ? 3 : 4;
     m_state.gainCode = std::clamp(s.gainCode, 0, 5);
     m_state.rateCode = std::clamp(s.rateCode, 0, rateCodeCount(m_model) - 1);
+}
+
+bool parseSineSignal(const QString &text, TestSignal *signal)
+{
+    const QStringList parts = text.split(u':');
+    bool fOk = false, aOk = false;
+    if (parts.size() != 3 || parts[0] != QLatin1String("sine"))
+        return false;
+    const double f = parts[1].toDouble(&fOk), a = parts[2].toDouble(&aOk);
+    if (!fOk || !aOk || !(f > 0) || !(a >= 0 && a <= 1))
+        return false;
+    signal->frequency = f;
+    signal->amplitude = a;
+    return true;
+}
+
+// The test signal's value of the current record in codes around mid-scale.
+double SimBoard::testSignal()
+{
+    const TestSignal &t = m_faults.input;
+    constexpr double kTwoPi = 6.283185307179586;
+    const double phase = kTwoPi * t.frequency * double(m_streamRecords) / samplesPerSecond(m_state.rateCode);
+    const double a = t.amplitude * kMidScale;
+    double v = a * std::sin(phase);
+    if (t.harmonicsDb != 0) {
+        const double h = a * std::pow(10.0, t.harmonicsDb / 20);
+        v += h * std::sin(2 * phase) + h * std::sin(3 * phase);
+    }
+    if (t.noiseCodes > 0) {
+        // Box-Muller from two uniform numbers in (0, 1].
+        const double u1 = (double(nextRandom() >> 11) + 1) / 9007199254740992.0;
+        const double u2 = double(nextRandom() >> 11) / 9007199254740992.0;
+        v += t.noiseCodes * std::sqrt(-2 * std::log(u1)) * std::cos(kTwoPi * u2);
+    }
+    return v;
 }
 
 // splitmix64: small, fast and the same on every platform, so a seed fixes
@@ -129,19 +164,20 @@ QByteArray SimBoard::execute(const QByteArray &cmd)
         return reply(QByteArray("G") + kHex[code]);
     }
     if (cmd == "F?") {
-        const int code = m_faults.badCodes ? 11 + int(nextRandom() % 5) : m_state.rateCode;
+        const int code = m_faults.badCodes ? 11 + int(nextRandom() % 5)
+                       : m_faults.rateReply >= 0 && m_faults.rateReply < 16 ? m_faults.rateReply : m_state.rateCode;
         return reply(QByteArray("F") + kHex[code]);
     }
     if (cmd.size() == 2 && cmd[0] == 'G') {
         const int code = hexDigit(cmd[1]);
-        if (code < 0 || code > 5)
+        if (code < 0 || code > 5 || m_faults.refuseSettings)
             return reply("NG");
         m_state.gainCode = code;
         return reply("OK");
     }
     if (cmd.size() == 2 && cmd[0] == 'F') {
         const int code = hexDigit(cmd[1]);
-        if (code < 0 || code >= rateCodeCount(m_model))
+        if (code < 0 || code >= rateCodeCount(m_model) || m_faults.refuseSettings)
             return reply("NG");
         m_state.rateCode = code;
         return reply("OK");
@@ -207,12 +243,28 @@ int SimBoard::recordLength() const
     return (m_channel == 2 ? 2 : 1) * width + 1;
 }
 
+// Standard normal value (Box-Muller on two uniform values in (0, 1]).
+double SimBoard::gaussian()
+{
+    const double u1 = double((nextRandom() >> 11) + 1) / 9007199254740992.0;
+    const double u2 = double(nextRandom() >> 11) / 9007199254740992.0;
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * M_PI * u2);
+}
+
 quint32 SimBoard::sampleCode(int channel)
 {
-    const int amp = std::max(1, kNoiseAtGain1 / gainFactor(m_state.gainCode));
-    const auto uniform = [&] { return int(nextRandom() % quint64(2 * amp + 1)) - amp; };
-    const qint64 code = qint64(kMidScale) + kChannelOffset[channel] + (uniform() + uniform()) / 2;
-    return quint32(std::clamp<qint64>(code, 0, 0xFFFFFF));
+    if (m_faults.input.frequency > 0)
+        return quint32(std::clamp<double>(std::round(kMidScale + testSignal()), 0, 0xFFFFFF));
+    double x = kChannelOffset[channel] + noiseRmsCodes(m_state.rateCode, m_state.gainCode) * gaussian();
+    if (m_drift.walk > 0) {
+        const double sps = std::max(1.0, samplesPerSecond(m_state.rateCode));
+        m_walk[channel] = std::clamp(m_walk[channel] + m_drift.walk * gaussian() / std::sqrt(sps),
+                                     -double(kMidScale), double(kMidScale));
+        x += m_walk[channel];
+    }
+    if (m_drift.tempco > 0 && m_drift.tempcoPeriodS > 0)
+        x += m_drift.tempco * std::sin(2.0 * M_PI * m_boardTime / m_drift.tempcoPeriodS);
+    return quint32(std::clamp<double>(std::round(double(kMidScale) + x), 0, 0xFFFFFF));
 }
 
 QByteArray SimBoard::nextRecord()
@@ -239,6 +291,7 @@ QByteArray SimBoard::nextRecord()
         rec += field;
     }
     rec += '\r';
+    m_boardTime += 1.0 / std::max(1.0, samplesPerSecond(m_state.rateCode));
     if (m_faults.cutAfterRecords >= 0 && m_streamRecords >= m_faults.cutAfterRecords) {
         m_streaming = false;
         return rec.left(rec.size() / 2);

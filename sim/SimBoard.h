@@ -5,6 +5,8 @@
 // timing). Not thread-safe by itself; PtyBoard guards it with a mutex.
 #pragma once
 
+#include "sim/ConverterNoise.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -26,6 +28,21 @@ int gainFactor(int gainCode);
 bool parseModel(const QString &text, Model *model);
 const char *modelName(Model model);
 
+// A test signal on both inputs instead of the board's own noise: a sine of
+// `frequency` Hz at the data rate and `amplitude` (fraction of full scale,
+// 2^23 codes), its harmonics 2 and 3 each `harmonicsDb` below it, and
+// Gaussian noise of `noiseCodes` RMS. Records in millivolts follow from the
+// codes as always.
+struct TestSignal {
+    double frequency = 0;       // 0: no test signal
+    double amplitude = 0;
+    double harmonicsDb = 0;     // 0: no harmonics; e.g. -80
+    double noiseCodes = 0;
+};
+
+// "sine:F:A" -> frequency F Hz, amplitude A (0..1 of full scale); false when malformed.
+bool parseSineSignal(const QString &text, TestSignal *signal);
+
 // Fault switches. Every field's default is a healthy board. The reply faults
 // below act inside the model; crLf, lateByte, lateMs, split and the hang-up
 // switches are carried out by the pty front end (PtyBoard), which reads the
@@ -37,10 +54,13 @@ struct Faults {
     bool garbage = false;       // replies are random bytes (ended by "\r")
     bool badCodes = false;      // "G?" -> 6..F, "F?" -> B..F, "S?" -> invalid characters
     bool refuseStart = false;   // every start command is answered "NG\r"
+    bool refuseSettings = false;// every gain or rate set (G<n>, F<n>) is answered "NG\r"
+    int rateReply = -1;         // 0..15: "F?" answers this code, whatever the model offers
     bool garbageRecords = false;// stream records carry random characters instead of digits
     int cutAfterRecords = -1;   // >= 0: a stream stops halfway through record N+1
     // Front-end faults:
     int lateMs = 0;             // > 0: replies leave this many ms after the command
+    QByteArray lateOnly = {};   // not empty: only replies to commands beginning so are late
     bool crLf = false;          // every reply's "\r" is followed by "\n", written separately
     bool lateByte = false;      // every reply is followed by one stray '#', written separately
     int tailGapMs = 0;          // ... this many ms after the reply's last byte
@@ -48,6 +68,8 @@ struct Faults {
     int splitGapMs = 2;         // ... with this gap between bytes
     int hangupAfterRecords = -1;  // >= 0: close the pty once a stream has sent N records
     int hangupAfterCommands = -1; // >= 0: close the pty once N commands are answered
+    // Not a fault: what is on the inputs (default: none, the board's own noise).
+    TestSignal input{};
 };
 
 struct BoardState {
@@ -68,6 +90,8 @@ public:
     void setState(const BoardState &state);
     const Faults &faults() const { return m_faults; }
     void setFaults(const Faults &faults) { m_faults = faults; }
+    const Drift &drift() const { return m_drift; }
+    void setDrift(const Drift &drift) { m_drift = drift; }
 
     // Takes received bytes and returns the reply bytes they cause right away
     // (command replies and refusals; stream records come from nextRecord()).
@@ -103,7 +127,9 @@ private:
     QByteArray reply(const QByteArray &text);
     QByteArray randomText(int minLen, int maxLen);
     quint32 sampleCode(int channel);
+    double testSignal();
     quint64 nextRandom();
+    double gaussian();
 
     Model m_model;
     BoardState m_state;
@@ -117,6 +143,9 @@ private:
     int m_count = 0;
     qint64 m_streamRecords = 0;
     quint64 m_streamId = 0;
+    Drift m_drift;
+    double m_walk[2] = {0, 0};  // random-walk offsets of CH0 and CH1, in codes
+    double m_boardTime = 0;     // seconds of readings taken, at the nominal rates
 };
 
 } // namespace vexlo::sim

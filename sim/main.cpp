@@ -66,9 +66,16 @@ int main(int argc, char **argv)
         {QStringLiteral("filter"), QStringLiteral("Digital filter at start: 3 or 4 (default 4)."), QStringLiteral("3|4")},
         {QStringLiteral("gain"), QStringLiteral("Gain code at start, 0..5 (default 0)."), QStringLiteral("code")},
         {QStringLiteral("rate"), QStringLiteral("Data-rate code at start (default 5, 100 sps)."), QStringLiteral("code")},
+        {QStringLiteral("drift"), QStringLiteral("Random walk of the readings: spreads by this many codes per square root of a second (default 0: none)."), QStringLiteral("codes")},
+        {QStringLiteral("tempco"), QStringLiteral("Slow sine on the readings, this many codes in amplitude (default 0: none)."), QStringLiteral("codes")},
+        {QStringLiteral("tempco-period"), QStringLiteral("Period of the --tempco sine in seconds of readings at the nominal rate (default 600)."), QStringLiteral("s")},
+        {QStringLiteral("signal"), QStringLiteral("Test input instead of the board's noise: sine:F:A, a sine of F Hz and amplitude A (0..1 of full scale) on both inputs."), QStringLiteral("sine:F:A")},
+        {QStringLiteral("harmonics"), QStringLiteral("With --signal: harmonics 2 and 3, each this many dB below the sine (e.g. -80)."), QStringLiteral("dB")},
+        {QStringLiteral("noise"), QStringLiteral("With --signal: Gaussian noise of this RMS in codes."), QStringLiteral("codes")},
         {QStringLiteral("print-ready"), QStringLiteral("Print the line \"READY <pty path>\" once serving.")},
         {QStringLiteral("silent"), QStringLiteral("Fault: never answer and never stream.")},
         {QStringLiteral("late"), QStringLiteral("Fault: send every reply this many ms after its command."), QStringLiteral("ms")},
+        {QStringLiteral("late-only"), QStringLiteral("With --late: only replies to commands that begin with this text are late (e.g. G)."), QStringLiteral("text")},
         {QStringLiteral("bare-cr"), QStringLiteral("Fault: every reply is a lone carriage return.")},
         {QStringLiteral("no-cr"), QStringLiteral("Fault: replies lack their ending carriage return.")},
         {QStringLiteral("crlf"), QStringLiteral("Fault: a line feed follows each reply's carriage return, in a write of its own.")},
@@ -80,6 +87,8 @@ int main(int argc, char **argv)
         {QStringLiteral("split-gap"), QStringLiteral("Gap between bytes with --split, ms (default 2)."), QStringLiteral("ms")},
         {QStringLiteral("bad-codes"), QStringLiteral("Fault: G? answers codes 6..F, F? answers B..F, S? answers invalid buffer/filter characters.")},
         {QStringLiteral("refuse-start"), QStringLiteral("Fault: answer every start command with NG.")},
+        {QStringLiteral("rate-reply"), QStringLiteral("Fault: F? answers code n (0..15), even one the model lacks."), QStringLiteral("n")},
+        {QStringLiteral("refuse-settings"), QStringLiteral("Fault: answer every gain and rate setting with NG, valid ones too.")},
         {QStringLiteral("cut-after"), QStringLiteral("Fault: a stream ends halfway through the record after the first n."), QStringLiteral("n")},
         {QStringLiteral("hangup-after-records"), QStringLiteral("Fault: close the pty once a stream has sent n records."), QStringLiteral("n")},
         {QStringLiteral("hangup-after-commands"), QStringLiteral("Fault: close the pty once n commands (lone CRs included) are answered."), QStringLiteral("n")},
@@ -105,7 +114,40 @@ int main(int argc, char **argv)
         o.state.bufferOn = b == QLatin1String("on");
     }
 
+    if (p.isSet(QStringLiteral("signal"))) {
+        TestSignal &t = o.faults.input;
+        if (!parseSineSignal(p.value(QStringLiteral("signal")), &t))
+            return failUsage(QStringLiteral("--signal wants sine:F:A (F > 0 Hz, A 0..1), not \"%1\"").arg(p.value(QStringLiteral("signal"))));
+        bool ok = true;
+        if (p.isSet(QStringLiteral("harmonics")))
+            t.harmonicsDb = p.value(QStringLiteral("harmonics")).toDouble(&ok);
+        if (ok && p.isSet(QStringLiteral("noise")))
+            t.noiseCodes = p.value(QStringLiteral("noise")).toDouble(&ok);
+        if (!ok || !(t.harmonicsDb <= 0) || !(t.noiseCodes >= 0 && t.noiseCodes < 1e7))
+            return failUsage(QStringLiteral("--harmonics wants dB at or below 0, --noise codes from 0"));
+    } else if (p.isSet(QStringLiteral("harmonics")) || p.isSet(QStringLiteral("noise"))) {
+        return failUsage(QStringLiteral("--harmonics and --noise need --signal"));
+    }
+
     QString error;
+    // Drift figures: finite, not negative, not absurd.
+    const auto realOption = [&](const QString &name, double low, double high, double *out) {
+        if (!p.isSet(name))
+            return true;
+        bool ok = false;
+        const double v = p.value(name).trimmed().toDouble(&ok);
+        if (!ok || !(v >= low && v <= high)) {
+            error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"").arg(name).arg(low).arg(high).arg(p.value(name));
+            return false;
+        }
+        *out = v;
+        return true;
+    };
+    Drift drift;
+    if (!realOption(QStringLiteral("drift"), 0, 1e6, &drift.walk)
+        || !realOption(QStringLiteral("tempco"), 0, 1e7, &drift.tempco)
+        || !realOption(QStringLiteral("tempco-period"), 0.001, 1e9, &drift.tempcoPeriodS))
+        return failUsage(error);
     Faults &f = o.faults;
     const bool numbersOk =
         intOption(p, QStringLiteral("com"), 0, 255, &o.com, &error)
@@ -116,10 +158,12 @@ int main(int argc, char **argv)
         && intOption(p, QStringLiteral("split-gap"), 0, 10000, &f.splitGapMs, &error)
         && intOption(p, QStringLiteral("tail-gap"), 0, 10000, &f.tailGapMs, &error)
         && intOption(p, QStringLiteral("cut-after"), 0, 65535, &f.cutAfterRecords, &error)
+        && intOption(p, QStringLiteral("rate-reply"), 0, 15, &f.rateReply, &error)
         && intOption(p, QStringLiteral("hangup-after-records"), 0, 1 << 30, &f.hangupAfterRecords, &error)
         && intOption(p, QStringLiteral("hangup-after-commands"), 0, 1 << 30, &f.hangupAfterCommands, &error);
     if (!numbersOk)
         return failUsage(error);
+    f.lateOnly = p.value(QStringLiteral("late-only")).toLatin1();
     f.silent = p.isSet(QStringLiteral("silent"));
     f.bareCr = p.isSet(QStringLiteral("bare-cr"));
     f.noCr = p.isSet(QStringLiteral("no-cr"));
@@ -130,8 +174,10 @@ int main(int argc, char **argv)
     f.split = p.isSet(QStringLiteral("split"));
     f.badCodes = p.isSet(QStringLiteral("bad-codes"));
     f.refuseStart = p.isSet(QStringLiteral("refuse-start"));
+    f.refuseSettings = p.isSet(QStringLiteral("refuse-settings"));
 
     PtyBoard board(o);
+    board.setDrift(drift);
     if (!board.start(&error)) {
         std::fprintf(stderr, "vexlo-board-sim: %s\n", qPrintable(error));
         return 1;

@@ -172,14 +172,13 @@ bool LogWriter::Begin(const StreamInfo& info)
         return false;
     }
     // Only now, with the stream running and the header written, does the
-    // file take the target's place; the folder is synced so that the new
-    // name survives a power cut.
+    // file take the target's place; the writer thread syncs the folder so
+    // that the new name survives a power cut.
     if (::rename(QFile::encodeName(tempPath_).constData(), QFile::encodeName(path_).constData()) != 0) {
         fail(systemReason(errno));
         return false;
     }
     begun_ = true;
-    syncFolderOf(path_);
     end_ = bytes.size();
     thread_ = std::thread([this] { run(); });
     return true;
@@ -282,6 +281,7 @@ bool LogWriter::syncAndCount()
 
 void LogWriter::run()
 {
+    syncFolderOf(path_);
     auto lastSync = Clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

@@ -7,10 +7,13 @@
 #include <cmath>
 #include <random>
 
+#include "analysis/AllanDeviation.h"
 #include "analysis/Histogram.h"
 #include "analysis/NoiseStats.h"
 #include "analysis/NoiseDensity.h"
 #include "analysis/SpanAnalysis.h"
+#include "measure/SampleBlock.h"
+#include "sim/SimBoard.h"
 
 using Values = std::vector<double>;
 
@@ -31,6 +34,30 @@ Values Signal(int n, double offset, double sigma, double amplitude = 0, double f
     return v;
 }
 
+// 65535 codes of the simulator's test input at 1200 sps.
+Values SimInput(const vexlo::sim::TestSignal& input)
+{
+    vexlo::sim::SimBoard board(vexlo::sim::Model::Tamrix, 7);
+    vexlo::sim::BoardState state;
+    state.rateCode = 10;
+    board.setState(state);
+    vexlo::sim::Faults f;
+    f.input = input;
+    board.setFaults(f);
+    board.receive("A0FFFF\r");
+    Values v;
+    for (QByteArray r; !(r = board.nextRecord()).isEmpty();)
+        v.push_back(r.left(6).toInt(nullptr, 16));
+    return v;
+}
+
+Values operator+(Values a, const Values& b)
+{
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        a[i] += b[i];
+    return a;
+}
+
 } // namespace
 
 class TstAnalysis : public QObject {
@@ -45,6 +72,12 @@ private slots:
     void spectrum();
     void longSpan_data();
     void longSpan();
+    void allan_data();
+    void allan();
+    void sine_data();
+    void sine();
+    void fields_data();
+    void fields();
 };
 
 void TstAnalysis::stats_data()
@@ -88,71 +121,111 @@ void TstAnalysis::table()
     // -3 -1 1 3, sigma = sqrt(20 / 3) = 2.582; 24 - log2(2.582) = 22.63,
     // 24 - log2(6) = 21.42.
     const NoiseStats codes = ComputeNoiseStats({8388600, 8388602, 8388604, 8388606}, true);
-    QCOMPARE(NoiseStatsTable({{"CH0", codes}, {"CH1", ComputeNoiseStats({}, true)}}, true),
+    QCOMPARE(NoiseStatsTable({{"CH0", codes}, {"CH1", ChannelStats({}, 3, true)}}, true),
              QStringLiteral("CH\tデータ個数\t平均 [digit]\t最小 [digit]\t最大 [digit]\tピークtoピーク [digit]"
-                            "\tRMSノイズ [digit]\t実効分解能 [bit]\tノイズフリー分解能 [bit]\n"
-                            "CH0\t4\t8388603.00\t8388600\t8388606\t6\t2.58\t22.6\t21.4\n"
-                            "CH1\t0\t---\t---\t---\t---\t---\t---\t---\n"));
+                            "\tRMSノイズ [digit]\t実効分解能 [bit]\tノイズフリー分解能 [bit]\t不正値\n"
+                            "CH0\t4\t8388603.00\t8388600\t8388606\t6\t2.58\t22.6\t21.4\t0\n"
+                            "CH1\t0\t---\t---\t---\t---\t---\t---\t---\t3\n"));
     // Millivolts -0.010, 0.030, 0.010: mean 0.010, sigma 0.020 -> four
-    // decimals; a mean that rounds to zero has no minus sign.
+    // decimals of a millivolt, one of a microvolt; -0.0001, -0.0002, -0.0001:
+    // sigma 0.0000577 -> six decimals, none of a nanovolt.
     const NoiseStats mv = ComputeNoiseStats({-0.010, 0.030, 0.010}, false);
     const NoiseStats nearZero = ComputeNoiseStats({-0.0001, -0.0002, -0.0001}, false);
     QCOMPARE(NoiseStatsTable({{"CH1", mv}, {"CH0", nearZero}}, false),
-             QStringLiteral("CH\tデータ個数\t平均 [mV]\t最小 [mV]\t最大 [mV]\tピークtoピーク [mV]\tRMSノイズ [mV]\n"
-                            "CH1\t3\t0.0100\t-0.0100\t0.0300\t0.0400\t0.0200\n"
-                            "CH0\t3\t-0.000133\t-0.000200\t-0.000100\t0.000100\t0.000058\n"));
+             QStringLiteral("CH\tデータ個数\t平均\t最小\t最大\tピークtoピーク\tRMSノイズ\t不正値\n"
+                            "CH1\t3\t10.0 µV\t-10.0 µV\t30.0 µV\t40.0 µV\t20.0 µV\t0\n"
+                            "CH0\t3\t-133 nV\t-200 nV\t-100 nV\t100 nV\t58 nV\t0\n"));
+    QCOMPARE(MillivoltFigure(-1.5, 3), QStringLiteral("-1.500 mV"));
 }
 
 void TstAnalysis::histogram_data()
 {
     QTest::addColumn<Values>("values");
     QTest::addColumn<bool>("hex");
-    QTest::addColumn<QList<int>>("counts"); // one per code; empty: 256 equal bins
-    QTest::addColumn<double>("firstCenter");
+    QTest::addColumn<int>("bins");
+    QTest::addColumn<double>("width");
+    QTest::addColumn<double>("firstLower");
+    QTest::addColumn<QList<int>>("counts"); // the first bins' counts; the rest not checked
 
     Values alternating;
     for (int i = 0; i < 1001; ++i)
         alternating.push_back(8388608 + i % 2);
-    QTest::newRow("two codes alternating") << alternating << true << QList<int>{501, 500} << 8388608.0;
-    QTest::newRow("constant") << Values(10, 77.0) << true << QList<int>{10} << 77.0;
-    QTest::newRow("codes with a gap") << Values{5, 7, 7, 8} << true << QList<int>{1, 0, 2, 1} << 5.0;
-    QTest::newRow("mV on a 0.001 grid") << Values{0.001, 0.002, 0.004, 0.004} << false << QList<int>{1, 1, 0, 2} << 0.001;
-    // sigma 150 codes over 20000 samples spans well over 1024 codes.
-    QTest::newRow("wide") << Signal(20000, 0, 150, 0, 0, 1, true) << true << QList<int>{} << 0.0;
+    // Catches bars not centred on whole codes, counts lost or misplaced.
+    QTest::newRow("two codes alternating") << alternating << true << 2 << 1.0 << 8388607.5 << QList<int>{501, 500};
+    // Catches a constant block without a bar (a zero span).
+    QTest::newRow("constant") << Values(10, 77.0) << true << 1 << 1.0 << 76.5 << QList<int>{10};
+    // Catches a missing code dropped instead of shown as an empty bar.
+    QTest::newRow("codes with a gap") << Values{5, 7, 7, 8} << true << 4 << 1.0 << 4.5 << QList<int>{1, 0, 2, 1};
+    // Catches a step taken from the gaps (0.002) instead of the last decimal (0.001).
+    QTest::newRow("mV on a 0.001 grid") << Values{0.002, 0.004, 0.004, 0.006} << false << 5 << 0.001 << 0.0015
+                                        << QList<int>{1, 0, 2, 0, 1};
+    Values span1024, span1025, uniform1201;
+    for (int c = 0; c < 1024; ++c)
+        span1024.push_back(c);
+    span1025 = span1024;
+    span1025.push_back(1024);
+    for (int i = 0; i < 12010; ++i)
+        uniform1201.push_back(i / 10);
+    // Catches the one-bar-per-code limit moved off 1024 codes.
+    QTest::newRow("1024 codes: a bar each") << span1024 << true << 1024 << 1.0 << -0.5 << QList<int>{1, 1, 1};
+    // 1025 codes, 1025 samples: IQR 512, 2 * 512 / 1025^(1/3) = 101.6 codes ->
+    // 11 bins, raised to 16; ceil(1025 / 16) = 65 codes a bin, 16 bins from 0.
+    // Catches fractional bins (64.06 codes) and a lower bound other than 16.
+    QTest::newRow("1025 codes: 16 bins of 65") << span1025 << true << 16 << 65.0 << 0.0 << QList<int>{65, 65, 65};
+    // Codes 0..1200 ten times each: IQR 600, 1200 / 12010^(1/3) = 52.4 codes ->
+    // 23 bins of ceil(1201 / 23) = 53 codes; every full bin holds 530.
+    // Catches the 4.6875-code bins whose bars rippled 4 or 5 codes.
+    QTest::newRow("1201 codes uniform") << uniform1201 << true << 23 << 53.0 << 0.0
+                                        << QList<int>(22, 530);
+    // Steps of 0.00001 mV from 1.40001 to 1.43: 3000 steps, 3 samples -> 16
+    // bins of ceil(3000 / 16) = 188 steps; edges on multiples of 0.00188:
+    // 1.41940 = 755 x 0.00188 is an edge and counts in the bin starting there
+    // (bin 755 - 744 = 11). Catches an edge value counted one bin down.
+    QList<int> edge(17, 0);
+    edge[0] = edge[11] = edge[16] = 1;
+    QTest::newRow("mV value on an edge") << Values{1.40001, 1.41940, 1.43} << false << 17 << 0.00188 << 1.39872 << edge;
+    // Catches NaN or infinity reaching floor() and a bin index.
+    QTest::newRow("not finite left out") << Values{1, std::nan(""), INFINITY, -INFINITY, 2} << true << 2 << 1.0 << 0.5
+                                         << QList<int>{1, 1};
+    // sigma 150 codes over 20000 samples: the normal curve's area.
+    QTest::newRow("wide gauss") << Signal(20000, 0, 150, 0, 0, 1, true) << true << -1 << 0.0 << 0.0 << QList<int>{};
 }
 
-// Catches bins not centred on whole codes, counts lost or misplaced, and
-// bar heights that do not follow the normal curve of a wide block.
+// Catches misplaced counts, wrong widths, and a normal curve whose area over
+// the bars differs from the samples it stands for.
 void TstAnalysis::histogram()
 {
     QFETCH(Values, values);
     QFETCH(bool, hex);
+    QFETCH(int, bins);
+    QFETCH(double, width);
+    QFETCH(double, firstLower);
     QFETCH(QList<int>, counts);
-    QFETCH(double, firstCenter);
 
     const NoiseStats s = ComputeNoiseStats(values, hex);
     const Histogram h = ComputeHistogram(values, hex, s.mean, s.rms);
-    QCOMPARE(int(h.bins.size()), counts.isEmpty() ? kHistogramBins : int(counts.size()));
-    int total = 0;
-    double seen = 0, expected = 0;
-    for (size_t i = 0; i < h.bins.size(); ++i) {
-        const HistogramBin& b = h.bins[i];
-        total += b.count;
-        if (!counts.isEmpty())
-            QCOMPARE(b.count, counts[int(i)]);
-        // Near the mean the bars stand as high as the normal curve says:
-        // n * width * density, over the bins within 0.2 sigma.
-        const double z = (b.center - s.mean) / s.rms;
-        if (s.rms > 0 && std::fabs(z) < 0.2) {
-            seen += b.count;
-            expected += double(values.size()) * h.binWidth / (s.rms * std::sqrt(2 * M_PI)) * std::exp(-z * z / 2);
-        }
+    if (bins >= 0) {
+        QCOMPARE(int(h.bins.size()), bins);
+        QVERIFY2(std::fabs(h.binWidth - width) < 1e-9 && std::fabs(h.bins[0].lower - firstLower) < 1e-9,
+                 qPrintable(QString("%1 %2").arg(h.binWidth, 0, 'g', 12).arg(h.bins[0].lower, 0, 'g', 12)));
     }
-    QCOMPARE(total, int(values.size()));
-    if (counts.isEmpty())
-        QVERIFY2(std::fabs(seen / expected - 1) < 0.05 && !h.normal.empty(), qPrintable(QString::number(seen)));
-    else
-        QVERIFY(std::fabs(h.bins[0].center - firstCenter) < 1e-9);
+    int total = 0;
+    for (size_t i = 0; i < h.bins.size(); ++i) {
+        total += h.bins[i].count;
+        if (int(i) < counts.size())
+            QCOMPARE(h.bins[i].count, counts[int(i)]);
+    }
+    QCOMPARE(total, int(std::count_if(values.begin(), values.end(), [](double v) { return std::isfinite(v); })));
+    // The curve over the bars, in bar widths, holds n times the normal
+    // probability of that interval (erf, not the curve's own formula).
+    if (!h.normal.empty() && s.rms > 0) {
+        double area = 0;
+        for (size_t i = 1; i < h.normal.size(); ++i)
+            area += (h.normal[i].x - h.normal[i - 1].x) * (h.normal[i].count + h.normal[i - 1].count) / 2;
+        auto phi = [&](double x) { return 0.5 * std::erf((x - s.mean) / (s.rms * M_SQRT2)); };
+        const double expected = double(values.size()) * (phi(h.normal.back().x) - phi(h.normal.front().x));
+        QVERIFY2(std::fabs(area / h.binWidth / expected - 1) < 0.005, qPrintable(QString::number(area / h.binWidth)));
+    }
 }
 
 void TstAnalysis::spectrum_data()
@@ -160,60 +233,111 @@ void TstAnalysis::spectrum_data()
     QTest::addColumn<Values>("values");
     QTest::addColumn<double>("rate");
     QTest::addColumn<bool>("hex");
-    QTest::addColumn<double>("toneHz");     // 0: no tone
-    QTest::addColumn<double>("toneDb");
-    QTest::addColumn<double>("floorDb");    // expected mean density, dB per root hertz
+    QTest::addColumn<QList<QPointF>>("tones");  // (Hz, dB), in order; one NaN point: not checked
+    QTest::addColumn<double>("floorDb");        // dB per root hertz
+    QTest::addColumn<double>("floorTol");
     QTest::addColumn<int>("segments");
+    QTest::addColumn<QPointF>("edges");         // density at 0 Hz and at Nyquist; NaN: not checked
 
+    const double nan = std::nan("");
     // Amplitude 2^20 codes against full scale 2^23: 20 log10(1/8) = -18.06 dBFS.
     // White noise of sigma 10 codes at 1200 sps spreads sigma^2 over 600 Hz:
     // 100 / 600 = 0.1667 codes^2/Hz against the full-scale sine's power
-    // 2^46 / 2 = 3.518e13 -> 10 log10(4.737e-15) = -143.2 dBFS/√Hz.
-    // 65535 samples in 4096-sample segments moved by 2048: (65535 - 4096) / 2048
-    // = 29.99, so 29 moves and 30 segments.
+    // 2^46 / 2 = 3.518e13 -> 10 log10(4.737e-15) = -143.245 dBFS/√Hz.
+    // 65535 samples, 4096-sample segments every 2048 and one more ending with
+    // the block: ceil((65535 - 4096) / 2048) + 1 = 31.
+    // Catches a wrong level, floor or segment count.
     QTest::newRow("50 Hz hex") << Signal(65535, 8388608, 10, 1048576, 50, 1200) << 1200.0 << true
-                               << 50.0 << -18.06 << -143.24 << 30;
-    // Between bins (bins are 0.293 Hz): no loss to the window's scalloping (1.4 dB).
-    QTest::newRow("61.3 Hz hex") << Signal(65535, 8388608, 10, 1048576, 61.3, 1200) << 1200.0 << true
-                                 << 61.3 << -18.06 << -143.24 << 30;
-    // 0.1 mV amplitude = 0.0707 mV RMS: 20 log10(0.0707) = -23.01 dB re 1 mV.
-    // Noise 0.002 mV at 400 sps: 4e-6 / 200 = 2e-8 mV^2/Hz -> -77.0 dB.
-    // (20000 - 4096) / 2048 = 7.8 -> 8 segments.
-    QTest::newRow("60 Hz mV") << Signal(20000, 1.5, 0.002, 0.1, 60, 400) << 400.0 << false << 60.0 << -23.01 << -76.99 << 8;
-    // Shorter than two segments: one segment; 100 / 50 codes^2/Hz -> -132.45 dBFS/√Hz.
-    QTest::newRow("short block") << Signal(5000, 0, 10) << 100.0 << true << 0.0 << 0.0 << -132.45 << 1;
+                               << QList<QPointF>{{50, -18.06}} << -143.245 << 0.15 << 31 << QPointF(nan, nan);
+    // Catches a noise maximum listed as a tone, and a floor read as the
+    // median (0.05 dB low) rather than the mean density.
+    QTest::newRow("white sigma 10") << Signal(65535, 8388608, 10, 0, 0, 1200) << 1200.0 << true
+                                    << QList<QPointF>{} << -143.245 << 0.1 << 31 << QPointF(nan, nan);
+    // 3000 samples: 3000 / 4.5 -> 512-sample segments, ceil(2488 / 256) + 1 = 11.
+    // Catches one unaveraged 2048-sample segment leaving 952 samples unused.
+    QTest::newRow("3000 samples") << Signal(3000, 0, 10, 0, 0, 1200) << 1200.0 << true
+                                  << QList<QPointF>{} << -143.245 << 0.3 << 11 << QPointF(nan, nan);
+    // 0.1 mV amplitude = 0.0707 mV RMS: -23.01 dB re 1 mV. Noise 0.002 mV at
+    // 400 sps: 4e-6 / 200 = 2e-8 mV^2/Hz -> -76.99 dB; ceil(15904 / 2048) + 1 = 9.
+    QTest::newRow("60 Hz mV") << Signal(20000, 1.5, 0.002, 0.1, 60, 400) << 400.0 << false
+                              << QList<QPointF>{{60, -23.01}} << -76.99 << 0.2 << 9 << QPointF(nan, nan);
+    // 5000 at 100 sps: 1024-sample segments, 9 of them; 100 / 50 -> -132.45.
+    QTest::newRow("short block") << Signal(5000, 0, 10) << 100.0 << true << QList<QPointF>{} << -132.45 << 0.3 << 9
+                                 << QPointF(nan, nan);
+    // A full-scale sine rounded to codes: rounding noise 1/12 code^2 over
+    // 600 Hz -> -174.04 dBFS/√Hz, and no other tone. Catches single-precision
+    // rounding spurs (a -161.5 floor, false tones near -135 dBFS).
+    Values fullScale;
+    for (int i = 0; i < 65535; ++i)
+        fullScale.push_back(std::round(8388607 * std::sin(2 * M_PI * 61.3 * i / 1200)));
+    QTest::newRow("full-scale sine in codes") << fullScale << 1200.0 << true << QList<QPointF>{{61.3, 0.0}}
+                                              << -174.04 << 1.0 << 31 << QPointF(nan, nan);
+    // 000000/FFFFFF alternating: a Nyquist tone of amplitude A = 16777215 / 2;
+    // its bin: (A sum w)^2 / (fs sum w^2) = A^2 2 len / (3 fs) -> +6.58
+    // dBFS/√Hz (once, not folded); its power A^2 -> +3.01 dBFS. Catches a
+    // false spur at fs/4 and a Nyquist bin counted twice.
+    Values alternating;
+    for (int i = 0; i < 20000; ++i)
+        alternating.push_back(i % 2 ? 16777215 : 0);
+    QTest::newRow("alternating codes") << alternating << 1200.0 << true << QList<QPointF>{{600, 3.01}} << -300.0
+                                       << 100.0 << 9 << QPointF(nan, 6.58);
+    // -30 dBFS half a bin off (bin 100.5 of 4096) and -31 dBFS on bin 300:
+    // ranked by their levels, both read exactly. Catches ranking by the
+    // highest bin (the -30 dBFS tone lost 1.4 dB to scalloping there).
+    Values twoTones = Signal(65535, 0, 1, 8388608 * std::pow(10, -1.5), 100.5 * 1200 / 4096, 1200);
+    for (int i = 0; i < 65535; ++i)
+        twoTones[size_t(i)] += 8388608 * std::pow(10, -1.55) * std::sin(2 * M_PI * 300 * i / 4096.0);
+    QTest::newRow("tone between bins first") << twoTones << 1200.0 << true
+                                             << QList<QPointF>{{29.443, -30.0}, {87.891, -31.0}} << nan << 0.0 << 31
+                                             << QPointF(nan, nan);
+    // 256 samples of -1 mV then 256 of +1 mV at 100 sps: 256-sample segments
+    // at 0, 128, 256; bin 0 of each: -128, 1, 128 (Hann sums); (128^2 * 2 + 1)
+    // / (3 * 100 * 96) = 1.1378 -> +0.561 dB; Nyquist only from the middle
+    // segment: 3.472e-5 -> -44.59 dB. Catches DC or Nyquist folded twice.
+    Values step(256, -1.0);
+    step.insert(step.end(), 256, 1.0);
+    QTest::newRow("step: 0 Hz and Nyquist") << step << 100.0 << false << QList<QPointF>{{nan, nan}} << nan << 0.0 << 3
+                                            << QPointF(0.561, -44.59);
 }
 
-// Catches a tone at the wrong frequency or level (also between bins), a
-// wrong noise density or segment count, and NaN from a block too short.
+// Catches a tone at the wrong frequency or level, false tones, a wrong
+// floor, segment count or edge bins, and NaN from a block too short.
 void TstAnalysis::spectrum()
 {
     QFETCH(Values, values);
     QFETCH(double, rate);
     QFETCH(bool, hex);
-    QFETCH(double, toneHz);
-    QFETCH(double, toneDb);
+    QFETCH(QList<QPointF>, tones);
     QFETCH(double, floorDb);
+    QFETCH(double, floorTol);
     QFETCH(int, segments);
+    QFETCH(QPointF, edges);
 
     const Spectrum sp = ComputeSpectrum(values, rate, hex);
     QCOMPARE(sp.segments, segments);
     QCOMPARE(sp.frequency.back(), rate / 2);
-    if (toneHz > 0) {
-        QVERIFY2(std::fabs(sp.peaks.at(0).frequency - toneHz) <= sp.binWidth, qPrintable(QString::number(sp.peaks[0].frequency)));
-        QVERIFY2(std::fabs(sp.peaks[0].level - toneDb) <= 0.5, qPrintable(QString::number(sp.peaks[0].level)));
+    if (tones.size() != 1 || !std::isnan(tones[0].x())) {
+        QCOMPARE(int(sp.peaks.size()), int(tones.size()));
+        for (int i = 0; i < tones.size(); ++i)
+            QVERIFY2(std::fabs(sp.peaks[size_t(i)].frequency - tones[i].x()) <= sp.binWidth
+                         && std::fabs(sp.peaks[size_t(i)].level - tones[i].y()) <= 0.1,
+                     qPrintable(QString("%1 Hz %2 dB").arg(sp.peaks[size_t(i)].frequency).arg(sp.peaks[size_t(i)].level)));
     }
-    // Mean density away from the ends and from the tone: the Hann window's
-    // leakage of a -18 dBFS tone only sinks under this noise some 200 bins away.
-    double sum = 0;
-    int n = 0;
-    for (size_t k = 10; k + 10 < sp.density.size(); ++k) {
-        if (toneHz == 0 || std::fabs(sp.frequency[k] - toneHz) > 200 * sp.binWidth) {
-            sum += std::pow(10.0, sp.density[k] / 10);
-            ++n;
+    if (!std::isnan(floorDb))
+        QVERIFY2(std::fabs(sp.floor - floorDb) <= floorTol, qPrintable(QString::number(sp.floor)));
+    if (!std::isnan(edges.x()))
+        QVERIFY2(std::fabs(sp.density.front() - edges.x()) < 0.01, qPrintable(QString::number(sp.density.front())));
+    if (!std::isnan(edges.y()))
+        QVERIFY2(std::fabs(sp.density.back() - edges.y()) < 0.01, qPrintable(QString::number(sp.density.back())));
+    // Far from the tones (1000 bins) nothing stands 10 dB over the floor.
+    if (sp.segmentLength == 4096 && !std::isnan(floorDb) && floorDb > -250) {
+        for (size_t k = 3; k < sp.density.size(); ++k) {
+            const bool far = std::all_of(tones.begin(), tones.end(), [&](const QPointF& t) {
+                return std::fabs(sp.frequency[k] - t.x()) > 1000 * sp.binWidth;
+            });
+            QVERIFY2(!far || sp.density[k] < floorDb + 10, qPrintable(QString::number(sp.frequency[k])));
         }
     }
-    QVERIFY2(std::fabs(10 * std::log10(sum / n) - floorDb) < 0.5, qPrintable(QString::number(10 * std::log10(sum / n))));
     // Too short for a spectrum: empty, not NaN.
     for (int len : {0, 1, 2, kMinSpectrumSamples - 1})
         QVERIFY(ComputeSpectrum(Values(values.begin(), values.begin() + len), rate, hex).density.empty());
@@ -228,6 +352,7 @@ void TstAnalysis::longSpan_data()
     QTest::addColumn<QList<int>>("counts"); // one bar per code; empty: not checked
     QTest::addColumn<double>("toneDb");     // level of the tone at rate / 16; 0: no spectrum checked
     QTest::addColumn<int>("segments");
+    QTest::addColumn<QList<double>>("allan"); // first and last deviation, last tau; empty: not checked
 
     // Half zeros, half tens: mean 5, squared deviations 25 each, so
     // rms = sqrt(25 n / (n - 1)); eleven bars, the ends full.
@@ -241,12 +366,19 @@ void TstAnalysis::longSpan_data()
         c.front() = c.back() = half;
         return c;
     };
+    // Allan deviation of that step at 1000 sps: only the 2m - 1 cluster pairs
+    // across it differ, by 10 i / m for i = 1 .. m .. 1, so the sum of squares
+    // is 100 m (2 m^2 + 1) / 3 over m^2 and 2 (n - 2m + 1) terms.
+    auto step = [](int n, int m) {
+        return std::sqrt(100.0 * m * (2.0 * m * m + 1) / 3 / (double(m) * m) / (2.0 * (n - 2 * m + 1)));
+    };
     // Catches values lost or counted twice where the first block is folded (value 65536).
-    QTest::newRow("65536 values") << halves(65536) << 0.0 << 5.0 << std::sqrt(25.0 * 65536 / 65535) << bars(32768)
-                                  << 0.0 << 0;
-    // Catches block figures merged without the spread between block means.
-    QTest::newRow("200000 values") << halves(200000) << 0.0 << 5.0 << std::sqrt(25.0 * 200000 / 199999)
-                                   << bars(100000) << 0.0 << 0;
+    QTest::newRow("65536 values") << halves(65536) << 1000.0 << 5.0 << std::sqrt(25.0 * 65536 / 65535) << bars(32768)
+                                  << 0.0 << 0 << QList<double>{step(65536, 1), step(65536, 4096), 4.096};
+    // Catches block figures merged without the spread between block means,
+    // and long-span cluster sums that lose values across blocks or the ring.
+    QTest::newRow("200000 values") << halves(200000) << 1000.0 << 5.0 << std::sqrt(25.0 * 200000 / 199999)
+                                   << bars(100000) << 0.0 << 0 << QList<double>{step(200000, 1), step(200000, 16384), 16.384};
     // A sine of 2^23 / 10 codes is -20 dBFS, its RMS 2^23 / 10 / sqrt 2; at
     // fs / 16 it makes whole cycles. (200000 - 4096) / 2048 = 95.6: 95 moves, 96 segments.
     // Catches segments dropped or doubled between folded pieces, or a wrong average.
@@ -254,7 +386,7 @@ void TstAnalysis::longSpan_data()
     for (int i = 0; i < 200000; ++i)
         sine.push_back(8388608 + std::round(838860.8 * std::sin(2 * M_PI * i / 16)));
     QTest::newRow("sine, 200000 values") << sine << 1024.0 << 8388608.0 << 838860.8 / std::sqrt(2.0) << QList<int>{}
-                                         << -20.0 << 96;
+                                         << -20.0 << 96 << QList<double>{};
 }
 
 void TstAnalysis::longSpan()
@@ -266,7 +398,8 @@ void TstAnalysis::longSpan()
     QFETCH(QList<int>, counts);
     QFETCH(double, toneDb);
     QFETCH(int, segments);
-    SpanAnalysis span(true, rate, true, toneDb != 0);
+    QFETCH(QList<double>, allan);
+    SpanAnalysis span(true, rate, true, toneDb != 0 || !allan.isEmpty());
     for (double v : values)
         span.Add(v);
     const NoiseStats s = span.Stats();
@@ -287,6 +420,173 @@ void TstAnalysis::longSpan()
         QCOMPARE(sp.peaks.at(0).frequency, rate / 16);
         QVERIFY2(std::fabs(sp.peaks[0].level - toneDb) < 0.05, qPrintable(QString::number(sp.peaks[0].level)));
     }
+    if (!allan.isEmpty()) {
+        const std::vector<AllanPoint> a = span.ComputedAllan();
+        QVERIFY(!a.empty());
+        QVERIFY2(std::fabs(a.front().deviation / allan[0] - 1) < 1e-9 && std::fabs(a.back().deviation / allan[1] - 1) < 1e-9,
+                 qPrintable(QStringLiteral("%1 %2").arg(a.front().deviation, 0, 'g', 17).arg(a.back().deviation, 0, 'g', 17)));
+        QCOMPARE(a.back().tau, allan[2]);
+    }
+}
+
+void TstAnalysis::allan_data()
+{
+    QTest::addColumn<Values>("values");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<QList<double>>("taus");
+    QTest::addColumn<QList<double>>("devs");    // exact, to 1e-9; empty: only the slope is checked
+    QTest::addColumn<double>("slope");          // log-log slope over m = 2 .. 32, within 0.05; 0: not checked
+
+    // 0,1,0,1,...: every neighbour differs by 1 -> sqrt(1/2); pairs all
+    // average 0.5 -> 0. n = 20 allows m = 1, 2 (up to a tenth of the span).
+    Values alternating;
+    for (int i = 0; i < 20; ++i)
+        alternating.push_back(i % 2);
+    // A ramp y = i: means m apart differ by m -> m / sqrt(2).
+    Values ramp;
+    for (int i = 0; i < 40; ++i)
+        ramp.push_back(i);
+    // 40 digits of pi; deviations computed separately (python, the defining
+    // sum over every start position, divided by 2 (n - 2m + 1)).
+    const Values pi{3, 1, 4, 1, 5, 9, 2, 6, 5, 3, 5, 8, 9, 7, 9, 3, 2, 3, 8, 4,
+                    6, 2, 6, 4, 3, 3, 8, 3, 2, 7, 9, 5, 0, 2, 8, 8, 4, 1, 9, 7};
+    Values piHigh = pi;
+    for (double& v : piHigh)
+        v += 8388608;
+    const QList<double> piDevs{2.581988897471611, 2.284643209473767, 1.2355222181390149};
+    const Values white = Signal(65536, 0, 5.0);
+    Values walk(white.size());
+    for (size_t i = 0; i < white.size(); ++i)
+        walk[i] = (i ? walk[i - 1] : 0) + white[i];
+
+    // Catches the non-overlapping estimator or a wrong count of terms (pi).
+    QTest::newRow("pi digits") << pi << 100.0 << QList<double>{0.01, 0.02, 0.04} << piDevs << 0.0;
+    // Catches sums losing the last digits of codes near mid-scale.
+    QTest::newRow("pi digits at 2^23") << piHigh << 100.0 << QList<double>{0.01, 0.02, 0.04} << piDevs << 0.0;
+    // Catches dividing by m instead of m^2, tau not in seconds.
+    QTest::newRow("ramp") << ramp << 1.0 << QList<double>{1, 2, 4} << QList<double>{M_SQRT1_2, 2 * M_SQRT1_2, 4 * M_SQRT1_2} << 0.0;
+    // Catches a cluster size beyond a tenth of the span.
+    QTest::newRow("alternating") << alternating << 10.0 << QList<double>{0.1, 0.2} << QList<double>{M_SQRT1_2, 0.0} << 0.0;
+    // Catches a result from too few readings.
+    QTest::newRow("nine readings") << Values(ramp.begin(), ramp.begin() + 9) << 10.0 << QList<double>{} << QList<double>{} << 0.0;
+    // Catches white noise and drift told apart wrongly.
+    QTest::newRow("white noise") << white << 100.0 << QList<double>{} << QList<double>{} << -0.5;
+    QTest::newRow("random walk") << walk << 100.0 << QList<double>{} << QList<double>{} << 0.5;
+}
+
+void TstAnalysis::allan()
+{
+    QFETCH(Values, values);
+    QFETCH(double, rate);
+    QFETCH(QList<double>, taus);
+    QFETCH(QList<double>, devs);
+    QFETCH(double, slope);
+    const std::vector<AllanPoint> p = ComputeAllanDeviation(values, rate);
+    if (slope == 0) {
+        QCOMPARE(int(p.size()), int(taus.size()));
+        for (int i = 0; i < taus.size(); ++i) {
+            QCOMPARE(p[size_t(i)].tau, taus[i]);
+            QVERIFY2(std::fabs(p[size_t(i)].deviation - devs[i]) < 1e-9, qPrintable(QString::number(p[size_t(i)].deviation, 'g', 17)));
+        }
+        return;
+    }
+    // Least-squares slope of log sigma over log tau, m = 2 .. 32.
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    int k = 0;
+    for (const AllanPoint& a : p)
+        if (a.clusterSize >= 2 && a.clusterSize <= 32) {
+            const double x = std::log10(a.tau), y = std::log10(a.deviation);
+            sx += x, sy += y, sxx += x * x, sxy += x * y, ++k;
+        }
+    QCOMPARE(k, 5);
+    const double got = (k * sxy - sx * sy) / (k * sxx - sx * sx);
+    QVERIFY2(std::fabs(got - slope) <= 0.05, qPrintable(QString::number(got)));
+}
+
+void TstAnalysis::sine_data()
+{
+    QTest::addColumn<Values>("values");
+    QTest::addColumn<double>("snr");   // NaN: no sine figures expected
+    QTest::addColumn<double>("thd");   // NaN: not checked
+    QTest::addColumn<double>("sfdr");  // NaN: not checked
+
+    // A -6.02 dBFS sine (amplitude 2^22, RMS 2965821 codes) at 61.3 Hz, 1200
+    // sps, with noise of RMS 2965821 x 10^(-SNR/20). Catches the window's
+    // leakage or noise bins taken as signal (a Hann window reads 110 dB as ~30).
+    for (double snr : {60.0, 90.0, 110.0})
+        QTest::newRow(qPrintable(QString("SNR %1 dB").arg(snr)))
+            << Signal(65535, 0, 4194304 / M_SQRT2 * std::pow(10, -snr / 20), 4194304, 61.3, 1200) << snr << nan("")
+            << nan("");
+    // 250.7 Hz with harmonics 2 and 3 each at -83.01 dB (sum -80 dB); the
+    // third (752.1 Hz) folds back to 447.9 Hz. Catches an aliased harmonic
+    // missed and SFDR taken from the wrong spur.
+    Values thd = Signal(65535, 0, 0.5, 4194304, 250.7, 1200);
+    const double h = 4194304 * 1e-4 / M_SQRT2;
+    for (int i = 0; i < 65535; ++i)
+        thd[size_t(i)] += h * std::sin(2 * M_PI * 501.4 * i / 1200 + 1) + h * std::sin(2 * M_PI * 752.1 * i / 1200 + 2);
+    QTest::newRow("THD -80 dB, folded") << thd << nan("") << -80.0 << 83.01;
+    // The simulator's test input (--signal sine:61.3:0.5 --noise 9.379, and
+    // sine:250.7:0.5 --harmonics -83.01): the same figures. Catches a signal
+    // off its frequency, amplitude or noise, or harmonics at the wrong level.
+    QTest::newRow("simulator: SNR 110 dB") << SimInput({61.3, 0.5, 0, 9.379}) << 110.0 << nan("") << nan("");
+    QTest::newRow("simulator: THD -80 dB") << SimInput({250.7, 0.5, -83.01, 0}) << nan("") << -80.0 << 83.01;
+    // Catches sine figures for blocks with no dominant tone.
+    QTest::newRow("noise only") << Signal(65535, 0, 10, 0, 0, 1200) << nan("") << nan("") << nan("");
+    QTest::newRow("two tones") << Signal(65535, 0, 1, 1e5, 50, 1200) + Signal(65535, 0, 0, 9e4, 130, 1200) << nan("")
+                               << nan("") << nan("");
+}
+
+// Catches SNR, THD or SFDR off their constructed values by more than 0.5 dB.
+void TstAnalysis::sine()
+{
+    QFETCH(Values, values);
+    QFETCH(double, snr);
+    QFETCH(double, thd);
+    QFETCH(double, sfdr);
+    const SineFigures f = ComputeSpectrum(values, 1200, true).sine;
+    const bool expected = !std::isnan(snr) || !std::isnan(thd);
+    QCOMPARE(f.present, expected);
+    QVERIFY2(std::isnan(snr) || std::fabs(f.snr - snr) < 0.5, qPrintable(QString::number(f.snr)));
+    QVERIFY2(std::isnan(thd) || std::fabs(f.thd - thd) < 0.5, qPrintable(QString::number(f.thd)));
+    QVERIFY2(std::isnan(sfdr) || std::fabs(f.sfdr - sfdr) < 0.5, qPrintable(QString::number(f.sfdr)));
+}
+
+void TstAnalysis::fields_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<bool>("wellFormed");
+    // Catches malformed or out-of-range fields reaching the figures (NaN,
+    // infinity, a 1e39 "tone") and well-formed ones refused.
+    QTest::newRow("hex") << "7FFFFF" << true << true;
+    QTest::newRow("hex garbage") << "G##G62" << true << false;
+    QTest::newRow("hex short") << "7FFFF" << true << false;
+    QTest::newRow("mV fixed") << "-01.23456" << false << true;
+    QTest::newRow("mV exponent") << "5E-5" << false << true;
+    QTest::newRow("mV largest") << "+9999.999" << false << true;
+    QTest::newRow("mV beyond range") << "+1.0E+039" << false << false;
+    QTest::newRow("mV huge negative") << "-1.7E308" << false << false;
+    QTest::newRow("mV 10000") << "-10000.00" << false << false;
+    QTest::newRow("mV two points") << "1.2.3" << false << false;
+    QTest::newRow("mV bare exponent") << "1E" << false << false;
+    QTest::newRow("mV sign only") << "+" << false << false;
+}
+
+void TstAnalysis::fields()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, hex);
+    QFETCH(bool, wellFormed);
+    QCOMPARE(WellFormedSample(text, hex), wellFormed);
+    // In a block: left out of the values and counted.
+    SampleBlock block;
+    block.SetCh0(0, hex ? u"000010" : u"+0016.000");
+    block.SetCh0(1, text);
+    int invalid = -1;
+    const Values v = ChannelValues(block, 0, 2, hex, &invalid);
+    QCOMPARE(invalid, wellFormed ? 0 : 1);
+    QCOMPARE(int(v.size()), wellFormed ? 2 : 1);
+    QCOMPARE(v[0], 16.0);
 }
 
 QTEST_GUILESS_MAIN(TstAnalysis)

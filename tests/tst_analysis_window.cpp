@@ -6,6 +6,7 @@
 
 #include <QtWidgets>
 
+#include "analysis/AllanPage.h"
 #include "analysis/NoiseAnalysisWindow.h"
 #include "support/BoardBench.h"
 
@@ -61,7 +62,7 @@ void TstAnalysisWindow::follows_data()
 
 // Catches a window that does not follow a completed, stopped or replaced
 // block, figures that disagree with the status line's peak-to-peak value,
-// and NaN or a spectrum made up from one or two samples.
+// and NaN or a spectrum or Allan deviation made up from one or two samples.
 void TstAnalysisWindow::follows()
 {
     QFETCH(bool, hex);
@@ -92,8 +93,11 @@ void TstAnalysisWindow::follows()
         const QString status = b->w->Status->text().section(names[r] + u'=', 1).section(u',', 0, 0);
         if (received == count && hex)
             QCOMPARE(cell, status);
-        else if (received == count)  // the status line rounds to the gain's 3 decimals
-            QVERIFY2(std::fabs(cell.toDouble() - status.toDouble()) <= 0.0005, qPrintable(cell + " " + status));
+        else if (received == count) { // the status line rounds to the gain's 3 decimals; the cell has a unit
+            const QString unit = cell.section(u' ', 1);
+            const double mv = cell.section(u' ', 0, 0).toDouble() * (unit == u"mV" ? 1 : unit == u"µV" ? 1e-3 : 1e-6);
+            QVERIFY2(std::fabs(mv - status.toDouble()) <= 0.0005, qPrintable(cell + " " + status));
+        }
     }
     a->Tabs->setCurrentIndex(1);
     QVERIFY(a->SpectrumReady());
@@ -101,6 +105,16 @@ void TstAnalysisWindow::follows()
     QCOMPARE(a->Peaks->text().contains(QStringLiteral("スペクトルはありません")), received < kMinSpectrumSamples);
     if (received >= kMinSpectrumSamples)  // the rate sent with the start: "100sps"
         QCOMPARE(a->Channels().front().spectrum.frequency.back(), 50.0);
+    // The Allan tab (computed when shown): tau from one period of 100 sps,
+    // each channel's minimum named; nothing made up from fewer than 10 readings.
+    QVERIFY(a->Allan->Points().empty());
+    a->Tabs->setCurrentIndex(2);
+    QCOMPARE(a->Allan->Points().size(), size_t(names.size()));
+    QCOMPARE(a->Allan->Points().front().empty(), received < 10);
+    if (received >= 10)
+        QCOMPARE(a->Allan->Points().front().front().tau, 0.01);
+    QCOMPARE(a->Allan->Minimum->text().count(QStringLiteral("最小")), received >= 10 ? int(names.size()) : 0);
+    a->Tabs->setCurrentIndex(1);
 
     // A second block replaces the first.
     b->w->Text1->setText(QStringLiteral("20"));

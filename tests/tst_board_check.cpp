@@ -50,6 +50,11 @@ struct EndToEnd {
     QString status, label;
 };
 
+// The board answers `ms` late (only commands beginning with `only`; "" all)
+// in the check, the gain read or a start; Status afterwards begins so.
+enum LateIn { InCheck, InGainRead, InStart };
+struct Late { const char* name; int ms; QByteArray only; LateIn in; QString status; };
+
 // CPU time of the calling (window) thread, in seconds.
 double ThreadCpu()
 {
@@ -72,6 +77,7 @@ struct Press {
 Q_DECLARE_METATYPE(Check)
 Q_DECLARE_METATYPE(Press)
 Q_DECLARE_METATYPE(EndToEnd)
+Q_DECLARE_METATYPE(Late)
 
 class TestBoardCheck : public QObject {
     Q_OBJECT
@@ -315,6 +321,44 @@ private slots:
         QTest::qWait(50); // anything else would have arrived by now
         QCOMPARE(sim.board->receivedBytes(), QByteArray("\r"));
         QVERIFY(!w.MSComm1->PortOpen() && w.ComStatus->text() == settings && w.Button1->text() == "接続確認");
+    }
+
+    void replyTime_data()
+    {
+        QTest::addColumn<Late>("l");
+        const QString ok = "Vexlo : BUF ON, Sinc4", done = "測定終了... ";
+        const Late rows[] = {{"check, 70 ms", 70, "", InCheck, ok},
+                             {"check, 130 ms", 130, "", InCheck, "Vexloが応答しませんでした"},
+                             {"gain read, 70 ms", 70, "", InGainRead, "ゲイン設定読出し"},
+                             {"gain read, 130 ms", 130, "", InGainRead, "ゲイン設定読出しできませんでした"},
+                             {"start's rate, 70 ms", 70, "F", InStart, done},
+                             {"start's rate, 130 ms", 130, "F", InStart, "データレート設定できませんでした"},
+                             {"start's gain, 70 ms", 70, "G", InStart, done},
+                             {"start's gain, 130 ms", 130, "G", InStart, "ゲイン設定できませんでした"}};
+        for (const Late& r : rows)
+            QTest::newRow(r.name) << r;
+    }
+
+    // Catches: a reply time-out other than 100 ms in the check, a read button
+    // or the start's rate and gain commands.
+    void replyTime()
+    {
+        QFETCH(Late, l);
+        SimFixture sim;
+        QVERIFY2(sim.start({Model::Tamrix, 4, vexlo::sim::RateMode::Flood, 1, {true, 4, 0, 10}, {}}), qPrintable(sim.error));
+        FakeDialogs dialogs;
+        Form1 w(kVexloDemoProfile, nullptr, &dialogs);
+        w.Option_CM->click();
+        w.Text1->setText(QStringLiteral("10"));
+        if (l.in != InCheck)
+            w.Button1_Click();
+        Faults f;
+        f.lateMs = l.ms;
+        f.lateOnly = l.only;
+        sim.board->setFaults(f);
+        (w.*(std::array{&Form1::Button1_Click, &Form1::Command8_Click, &Form1::SendB2_Click}[l.in]))();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Measuring, 5000);
+        QVERIFY2(w.Status->text().startsWith(l.status), qPrintable(w.Status->text()));
     }
 };
 

@@ -86,7 +86,9 @@ void TestDataFileFormat::millivoltCell()
         {"999.9995", "1000.000"}, {"-0.0005", "-0.001"}, {"-0.00049999", "-0.000"}, {"-0.000", "0.000"},
         // rounded once, from the digits written (not from a 15-digit rendering)
         {"0.12349999999999999", "0.123"}, {"1.2349999999999999E-1", "0.123"}, {"-1E-400", "-0.000"},
-        {"12345678901234567.8905", "12345678901234567.891"}, {"-00.5e-3", "-0.001"}, {"0E99999", "0.000"}};
+        {"12345678901234567.8905", "12345678901234567.891"}, {"-00.5e-3", "-0.001"}, {"0E99999", "0.000"},
+        // Catches: exponent texts the board writes misread (the point moved one place too few, "E+" lost).
+        {"5E-5", "0.000"}, {"+5E-4", "0.001"}, {"-5E-4", "-0.001"}, {"5E+2", "500.000"}, {"-1.25E1", "-12.500"}};
     for (const auto& c : cases)
         QCOMPARE(MillivoltCellText(QString::fromLatin1(c[0])), QString::fromLatin1(c[1]));
     QCOMPARE(MillivoltCellText(QStringLiteral("１２")), QStringLiteral("１２"));

@@ -83,6 +83,10 @@ void TstGraphView::axisArithmetic_data()
     QTest::newRow("pan right") << AxisRange{10.0, 20.0} << pan << 5.0 << AxisRange{15.0, 25.0};
     QTest::newRow("pan past the start") << AxisRange{10.0, 20.0} << pan << -50.0 << AxisRange{0.0, 10.0};
     QTest::newRow("pan past the end") << AxisRange{70.0, 90.0} << pan << 50.0 << AxisRange{80.0, 100.0};
+    // Catches: a view let out by less than a sample, and repeated zooming that ends a rounding
+    // error short of the full view (no longer the full view, its labels not the drawn ones).
+    QTest::newRow("pan half a sample past the start") << AxisRange{10.0, 20.0} << pan << -10.5 << AxisRange{0.0, 10.0};
+    QTest::newRow("out to a rounding error short of full") << AxisRange{0.0, 100 - 1e-8} << 0.5 << 1.0 << AxisRange{0.0, 100.0};
 }
 
 // Catches a zoom that drifts its anchor or passes the smallest span, and a
@@ -181,7 +185,7 @@ void TstGraphView::zoomThenFullView()
     switch (reset) {
     case 0: QTest::keyClick(box, Qt::Key_Home); break;
     case 1: Mouse(box, QEvent::MouseButtonDblClick, {10, 10}, Qt::LeftButton); break;
-    case 2: Wheel(box, {10, 10}, -5); Wheel(box, {10, 10}, -5, Qt::ControlModifier); break;
+    case 2: Wheel(box, {10, 10}, -2); Wheel(box, {10, 10}, -1, Qt::ControlModifier); break; // as many notches out as in
     case 3: Send(box, QContextMenuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), box->mapToGlobal(QPoint(5, 5))));
             v.Menu()->findChild<QAction*>("fullView")->trigger(); break;
     }
@@ -203,12 +207,17 @@ void TstGraphView::readout_data()
     QTest::addColumn<bool>("hex");
     QTest::addColumn<double>("x");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("keys"); // Shift+Right presses after the pointer stopped (< 0: Shift+Left)
     // 100 samples over 425 pixels: sample i at 425 i / 99 (10 at 42.93, 11 at 47.22).
-    QTest::newRow("first") << false << 0.0 << "#0  CH0 -1.000 mV (-0001.000)  CH1 0.000 mV (+0000.000)";
-    QTest::newRow("nearer 10") << false << 45.0 << "#10  CH0 -0.990 mV (-0000.990)  CH1 0.010 mV (+0000.010)";
-    QTest::newRow("nearer 11") << false << 45.2 << "#11  CH0 -0.989 mV (-0000.989)  CH1 0.011 mV (+0000.011)";
-    QTest::newRow("last") << false << 424.9 << "#99  CH0 -0.901 mV (-0000.901)  CH1 0.099 mV (+0000.099)";
-    QTest::newRow("hex last, past the edge") << true << 430.0 << "#99  CH0 8388699 (80005B)  CH1 8388807 (8000C7)";
+    const QString first = "#0  CH0 -1.000 mV (-0001.000)  CH1 0.000 mV (+0000.000)", last = "#99  CH0 -0.901 mV (-0000.901)  CH1 0.099 mV (+0000.099)";
+    QTest::newRow("first") << false << 0.0 << first << 0;
+    QTest::newRow("nearer 10") << false << 45.0 << "#10  CH0 -0.990 mV (-0000.990)  CH1 0.010 mV (+0000.010)" << 0;
+    QTest::newRow("nearer 11") << false << 45.2 << "#11  CH0 -0.989 mV (-0000.989)  CH1 0.011 mV (+0000.011)" << 0;
+    QTest::newRow("last") << false << 424.9 << last << 0;
+    QTest::newRow("hex last, past the edge") << true << 430.0 << "#99  CH0 8388699 (80005B)  CH1 8388807 (8000C7)" << 0;
+    // Catches: the keyboard cursor stepping past the first or the last sample.
+    QTest::newRow("Shift+Left stops at the first") << false << 4.0 << first << -2;
+    QTest::newRow("Shift+Right stops at the last") << false << 420.0 << last << 2;
 }
 
 // Catches a readout that names a neighbour of the nearest sample, a wrong
@@ -218,6 +227,7 @@ void TstGraphView::readout()
     QFETCH(bool, hex);
     QFETCH(double, x);
     QFETCH(QString, text);
+    QFETCH(int, keys);
     QStringList ch0, ch1;
     for (int i = 0; i < 100; ++i) {
         ch0 << (hex ? QString::number(0x7FFFF8 + i, 16).toUpper() : QString::asprintf("%+09.3f", -1 + i / 1000.0));
@@ -225,6 +235,8 @@ void TstGraphView::readout()
     }
     auto b = Drawn(hex, 0, ch0, ch1);
     Mouse(b->w->Picture1, QEvent::MouseMove, {x, 20});
+    for (int k = 0; k < std::abs(keys); ++k)
+        QTest::keyClick(b->w->Picture1, keys < 0 ? Qt::Key_Left : Qt::Key_Right, Qt::ShiftModifier);
     QCOMPARE(b->w->PictureView->ReadoutText(), text);
     Send(b->w->Picture1, QEvent(QEvent::Leave));
     QCOMPARE(b->w->PictureView->CursorSample(), -1);

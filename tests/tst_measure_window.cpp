@@ -85,7 +85,8 @@ void TstMeasureWindow::chunking_data()
 }
 
 // Catches records lost, split or misread when bytes arrive in any pieces,
-// a stale progress line, and a block reread in the format switched to later.
+// a stale progress line, a block reread in the format switched to later, and
+// (random pieces) the gain reply's late LF taken as the stream's first byte.
 void TstMeasureWindow::chunking()
 {
     QFETCH(bool, hex);
@@ -96,7 +97,8 @@ void TstMeasureWindow::chunking()
     const QByteArray stream = BoardRecords(hex, mode, n, unsigned(mode * 10 + hex), &fields) + "000";
     QString status;
     for (int way = 0; way < 3; ++way) {
-        auto b = StartedBench(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, mode, QString::number(n));
+        auto b = StartedBench(tamrix ? kTamrixProfile : kVexloDemoProfile, hex, mode, QString::number(n),
+                              [way](BoardBench& b) { b.lateLf = way == 2; });
         std::mt19937 rng(9);
         for (qsizetype pos = 0; pos < stream.size();) {
             const qsizetype len = way == 0 ? stream.size() : way == 1 ? 1 : 1 + qsizetype(rng() % 50);
@@ -124,12 +126,15 @@ void TstMeasureWindow::chunking()
     }
 }
 
-// Catches a refusal missed when split in two (Vexlo_Demo, Vexlo) and one
-// acted on by Tamrix, which keeps measuring and says nothing.
+// Catches a refusal missed when split in two or behind a late LF (Vexlo_Demo,
+// Vexlo) and one acted on by Tamrix, which keeps measuring and says nothing.
 void TstMeasureWindow::refusalNG()
 {
     for (const BuildProfile* p : {&kVexloDemoProfile, &kVexloProfile, &kTamrixProfile}) {
-        auto b = StartedBench(*p, true, 0, "100", [](BoardBench& b) { b.w->Status->setText("before"); });
+        auto b = StartedBench(*p, true, 0, "100", [](BoardBench& b) {
+            b.w->Status->setText("before");
+            b.lateLf = true; // the gain reply's LF comes in front of the refusal
+        });
         b->port->Feed("N");
         b->port->Feed("G\r");
         QTest::qWait(20);

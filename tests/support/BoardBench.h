@@ -29,8 +29,11 @@ struct BoardBench {
                 command.chop(1);
             received << command;
             const auto it = replies.constFind(command);
-            if (it != replies.constEnd())
+            if (it != replies.constEnd()) {
                 port->Feed(*it);
+                if (lateLf)
+                    port->afterClear = "\n";
+            }
         };
         if (w->Option_CM && w->Option_RS)
             (tamrix ? w->Option_CM : w->Option_RS)->click();
@@ -50,6 +53,7 @@ struct BoardBench {
     std::unique_ptr<Form1> w;
     QHash<QByteArray, QByteArray> replies;
     QList<QByteArray> received;     // commands written, without the carriage return
+    bool lateLf = false;            // each reply's LF arrives after the next ClearInput
 };
 
 // A window after a good connection check (Gain=1, 100sps) whose board accepts

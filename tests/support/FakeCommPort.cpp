@@ -12,6 +12,14 @@ bool FakeCommPort::Output(const QByteArray& data)
     return true;
 }
 
+void FakeCommPort::ClearInput()
+{
+    input_.clear();
+    driver_.clear();
+    if (!afterClear.isEmpty())
+        Feed(std::exchange(afterClear, QByteArray()));
+}
+
 void FakeCommPort::Feed(const QByteArray& bytes, bool queued)
 {
     if (!open_)

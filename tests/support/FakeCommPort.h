@@ -24,7 +24,7 @@ public:
     int CommPortNumber() const override { return number_; }
     bool SetSettings(const QString& settings) override { settings_ = settings; return true; }
     QString Settings() const override { return settings_; }
-    void ClearInput() override { input_.clear(); driver_.clear(); }
+    void ClearInput() override;
     void SetRThreshold(int t) override { rthreshold_ = t; }
     int RThreshold() const override { return rthreshold_; }
     void SetSThreshold(int) override {}
@@ -41,6 +41,9 @@ public:
     // Called with each write; may Feed() a reply.
     std::function<void(const QByteArray&)> onWrite;
 
+    // Bytes still on the wire (a CR LF board's LF a moment late): they reach
+    // the driver just after the next ClearInput(), in front of any reply.
+    QByteArray afterClear;
     bool failOpen = false;       // Open() fails (busy / missing device)
     QList<QByteArray> writes;    // every Output(), in order
 
