@@ -43,15 +43,19 @@ int SpectrumSegmentLength(size_t n)
     return len;
 }
 
-std::vector<double> WelchDensity(const std::vector<double>& values, double mean, double sampleRate,
+std::vector<double> WelchDensity(const double* values, size_t n, double mean, double sampleRate,
                                  const std::vector<double>& window, int* segments)
 {
-    const size_t n = values.size();
     const int len = int(window.size());
+    if (segments)
+        *segments = 0;
+    if (len < 2 || n < size_t(len))
+        return {};
+    const double fs = sampleRate > 0 ? sampleRate : 1.0;
     const int hop = len / 2;
     const int bins = len / 2 + 1;
     // Segments start at 0, hop, 2 hop, ...; the last one ends with the block.
-    const int count = n <= size_t(len) ? 1 : int((n - size_t(len) + size_t(hop) - 1) / size_t(hop)) + 1;
+    const int count = int((n - size_t(len) + size_t(hop) - 1) / size_t(hop)) + 1;
     if (segments)
         *segments = count;
     double windowPower = 0;
@@ -66,8 +70,8 @@ std::vector<double> WelchDensity(const std::vector<double>& values, double mean,
     std::vector<std::complex<double>> out(static_cast<size_t>(len / 2));
     std::vector<double> power(size_t(bins), 0.0);
     for (int s = 0; s < count; ++s) {
-        const size_t start = s == count - 1 ? n - size_t(std::min<size_t>(n, size_t(len))) : size_t(s) * size_t(hop);
-        const double* x = values.data() + start;
+        const size_t start = s == count - 1 ? n - size_t(len) : size_t(s) * size_t(hop);
+        const double* x = values + start;
         for (int i = 0; i < len; ++i)
             in[size_t(i)] = (x[i] - mean) * window[size_t(i)];
         fft.transform_real(in.data(), out.data());
@@ -81,38 +85,51 @@ std::vector<double> WelchDensity(const std::vector<double>& values, double mean,
     // negative-frequency twin folded in).
     for (int k = 0; k < bins; ++k) {
         const double fold = (k == 0 || k == bins - 1) ? 1.0 : 2.0;
-        power[size_t(k)] *= fold / (count * sampleRate * windowPower);
+        power[size_t(k)] *= fold / (count * fs * windowPower);
     }
     return power;
 }
 
+std::vector<double> HannWindow(int len)
+{
+    std::vector<double> window(static_cast<size_t>(std::max(len, 0)));
+    for (int i = 0; i < len; ++i)
+        window[size_t(i)] = 0.5 - 0.5 * std::cos(2 * kPi * i / len);
+    return window;
+}
+
 Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, bool hexCodes)
 {
-    Spectrum sp;
     const size_t n = values.size();
     if (n < size_t(kMinSpectrumSamples))
-        return sp;
+        return Spectrum();
     const double mean = std::accumulate(values.begin(), values.end(), 0.0) / double(n);
     if (!std::isfinite(mean))
+        return Spectrum();
+    int segments = 0;
+    const std::vector<double> psd = WelchDensity(values.data(), n, mean, sampleRate,
+                                                 HannWindow(SpectrumSegmentLength(n)), &segments);
+    return SpectrumFromDensity(psd, segments, sampleRate, hexCodes, &values, mean);
+}
+
+Spectrum SpectrumFromDensity(const std::vector<double>& psd, int segments, double sampleRate, bool hexCodes,
+                             const std::vector<double>* block, double blockMean)
+{
+    Spectrum sp;
+    const int bins = int(psd.size());
+    const int len = (bins - 1) * 2;
+    if (segments < 1 || len < 2)
         return sp;
-
+    for (double p : psd)
+        if (!std::isfinite(p))
+            return sp;
+    sp.segments = segments;
     const double fs = sampleRate > 0 ? sampleRate : 1.0;
-    const int len = SpectrumSegmentLength(n);
-    const int bins = len / 2 + 1;
-
-    // Periodic Hann window.
-    std::vector<double> window(static_cast<size_t>(len));
     double sum = 0, squares = 0;
-    for (int i = 0; i < len; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2 * kPi * i / len);
-        window[size_t(i)] = w;
+    for (double w : HannWindow(len)) {
         sum += w;
         squares += w * w;
     }
-    const std::vector<double> psd = WelchDensity(values, mean, fs, window, &sp.segments);
-    for (double p : psd)
-        if (!std::isfinite(p))
-            return Spectrum();
 
     // Reference power: the full-scale sine's (A^2 / 2) or (1 mV)^2.
     const double reference = hexCodes ? kFullScaleAmplitude * kFullScaleAmplitude / 2 : 1.0;
@@ -217,8 +234,8 @@ Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, b
         for (int k = 1; k < bins; ++k)
             total += psd[size_t(k)] * sp.binWidth;
         const double top = std::pow(10.0, sp.peaks[0].level / 10) * reference;
-        if (top > total * kDominantShare)
-            sp.sine = ComputeSineFigures(values, mean, fs, len, sp.peaks[0].frequency, reference);
+        if (block && top > total * kDominantShare)
+            sp.sine = ComputeSineFigures(*block, blockMean, fs, len, sp.peaks[0].frequency, reference);
     }
     return sp;
 }

@@ -62,12 +62,26 @@ Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, b
 // kMinAveragedSegment (nor above n).
 int SpectrumSegmentLength(std::size_t n);
 
-// Welch average of `values` minus `mean` with `window` (its length is the
+// Welch average of n values minus `mean` with `window` (its length is the
 // segment length): one-sided power spectral density in unit^2/Hz, bins 0 ..
 // len/2. Segments start every half segment; the last one is aligned to the
-// block's end so that every sample is used. `segments` receives their number.
-std::vector<double> WelchDensity(const std::vector<double>& values, double mean, double sampleRate,
+// block's end so that every sample is used (none is shifted when n - len is
+// a multiple of len/2, which lets a long span be averaged piece by piece).
+// `segments` receives their number; fewer values than the window is no
+// segment and an empty result.
+std::vector<double> WelchDensity(const double* values, std::size_t n, double mean, double sampleRate,
                                  const std::vector<double>& window, int* segments);
+
+// Periodic Hann window of `len` samples, the spectrum's window.
+std::vector<double> HannWindow(int len);
+
+// The spectrum of a Hann-window Welch density (`psd`, bins 0 .. len/2, as
+// WelchDensity gives it) averaged over `segments` segments: levels in dB,
+// noise floor, resolution bandwidth, the tones above the floor and, given
+// the block the density came from (with its mean), the sine test. A span
+// averaged piece by piece has no block to give and no sine test.
+Spectrum SpectrumFromDensity(const std::vector<double>& psd, int segments, double sampleRate, bool hexCodes,
+                             const std::vector<double>* block = nullptr, double blockMean = 0);
 
 // The sine test of a tone near `toneHz` (SineFigures.cpp). Not present when the
 // segment is too short to hold the tone's and the harmonics' bins apart.

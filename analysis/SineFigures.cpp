@@ -46,7 +46,9 @@ SineFigures ComputeSineFigures(const std::vector<double>& values, double mean, d
         }
         window[size_t(i)] = w;
     }
-    std::vector<double> power = WelchDensity(values, mean, sampleRate, window, nullptr);
+    std::vector<double> power = WelchDensity(values.data(), values.size(), mean, sampleRate, window, nullptr);
+    if (power.empty())
+        return f;  // fewer values than one segment
     const double df = sampleRate / len;
     for (double& p : power)
         p *= df;  // power per bin

@@ -4,6 +4,7 @@
 // (WidgetDialogs).
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -25,6 +26,14 @@ public:
     // The modal save dialog: asks before overwriting an existing file, needs an
     // existing folder, adds no extension. Returns the full path, "" on cancel.
     virtual QString GetSaveFileName(QWidget* parent, const SaveDialogRequest& request) = 0;
+    // The modal open dialog of an existing file, with the filters given
+    // ("データファイル (*.csv)", the first one chosen). Returns the full path,
+    // "" on cancel (and where a front end has no such dialog).
+    virtual QString GetOpenFileName(QWidget* parent, const QString& title, const QStringList& filters)
+    {
+        (void)parent, (void)title, (void)filters;
+        return {};
+    }
 };
 
 // QMessageBox / QFileDialog.
@@ -33,4 +42,5 @@ public:
     void Message(QWidget* parent, const QString& caption, const QString& text) override;
     bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
     QString GetSaveFileName(QWidget* parent, const SaveDialogRequest& request) override;
+    QString GetOpenFileName(QWidget* parent, const QString& title, const QStringList& filters) override;
 };

@@ -387,7 +387,13 @@ void Form1::wireHandlers()
                                         &Form1::ShowLiveView);
         live->setObjectName(QStringLiteral("liveView"));
         live->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+        QAction* open = menu->addAction(QStringLiteral("ファイルを開く(&O)..."), this, &Form1::OpenDataFile);
+        open->setObjectName(QStringLiteral("openDataFile"));
+        open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     });
+    // Ctrl+O opens a data file in the live view.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this), &QShortcut::activated, this,
+            &Form1::OpenDataFile);
     // Ctrl+Shift+R opens the live view.
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R), this), &QShortcut::activated,
             this, &Form1::ShowLiveView);

@@ -204,6 +204,8 @@ public slots:
     // Opens the live view ("リアルタイム表示", at most one) or brings it to
     // the front.
     void ShowLiveView();
+    // 「ファイルを開く...」 (Ctrl+O): a data file into the live view, paused.
+    void OpenDataFile();
     // Opens the noise analysis window ("ノイズ解析", at most one) or brings
     // it to the front.
     void ShowNoiseAnalysis();

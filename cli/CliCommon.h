@@ -18,6 +18,7 @@ enum ExitCode {
     kExitFile = 6,        // the data file cannot be written
     kExitMalformed = 7,   // acquire --strict: the block holds malformed sample fields
     kExitBroker = 8,      // log --mqtt: some records did not reach the broker (the file has them)
+    kExitInput = 9,       // analyze: the file cannot be read, is not a data file or has no records in the span
     kExitSignal = 128,    // + signal number: interrupted (acquire; log ends with 0)
 };
 
@@ -47,8 +48,15 @@ struct CliOptions {
     int mqttWaitS = 10;                // --mqtt-wait
 };
 
+// A duration as --duration takes it ("90s", "1h30m", "250ms"; a bare number
+// is seconds) in milliseconds; empty when it is none or under 1 ms.
+std::optional<qint64> DurationMs(const QString& text);
+
 // A message for the operator on standard error (UTF-8, one line).
 void Complain(const QString& text);
+// Bytes on standard output; the first failure's reason is kept for the
+// message at the end.
+void WriteOut(const QByteArray& bytes);
 // A line of data on standard output (UTF-8).
 void PrintLine(const QString& text);
 

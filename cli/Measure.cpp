@@ -27,9 +27,7 @@
 #include "measure/SampleBlock.h"
 #include "mqtt/MqttPublisher.h"
 #include "stream/LogWriter.h"
-
-// Stats.cpp: prints the figures (--stats); the exit code for --strict.
-int PrintBlockStats(const SampleBlock& block, const CliOptions& o, int gainCode, const QString& rateText, int count);
+#include "cli/Stats.h"
 
 namespace {
 

@@ -4,7 +4,10 @@
 // then the Allan deviation of each channel (tau at the nominal rate) and its
 // minimum, or all of it as one JSON object with --json. Fields that are not samples of
 // the block's format are left out of the figures and counted; with --strict
-// such a block ends with its own exit code.
+// such a block ends with its own exit code. analyze prints a data file's
+// figures through the same PrintFigures.
+#include "cli/Stats.h"
+
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,9 +15,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "analysis/AllanDeviation.h"
-#include "analysis/NoiseDensity.h"
-#include "analysis/NoiseStats.h"
 #include "analysis/NoiseDensityText.h"
 #include "cli/CliCommon.h"
 #include "measure/Decoding.h"
@@ -60,53 +60,26 @@ QJsonObject channelJson(const QString& name, const NoiseStats& st, const Spectru
 
 } // namespace
 
-int PrintBlockStats(const SampleBlock& block, const CliOptions& o, int gainCode, const QString& rateText, int count)
+void PrintFigures(const QString& line, const std::vector<ChannelFigures>& figures, bool hex, double rate, bool json,
+                  void (*print)(const QString&), const QJsonObject& extra)
 {
-    const int mode = o.channel;
-    const bool hex = o.hex;
-    const bool ch0 = mode == 0 || mode == 2;
-    const bool ch1 = mode == 1 || mode == 2;
-    const double rate = SampleRateFromText(rateText);
-
+    if (json) {
+        QJsonArray channels;
+        for (const ChannelFigures& c : figures)
+            channels.append(channelJson(c.name, c.stats, c.spectrum, c.allan, hex));
+        QJsonObject j = extra;
+        j["peakToPeak"] = line;
+        j["unit"] = hex ? "digit" : "mV";
+        j["sampleRate"] = rate > 0 ? QJsonValue(rate) : QJsonValue();
+        j["channels"] = channels;
+        print(QString::fromUtf8(QJsonDocument(j).toJson(QJsonDocument::Compact)));
+        return;
+    }
     std::vector<std::pair<QString, NoiseStats>> rows;
     std::vector<std::pair<QString, Spectrum>> spectra;
-    std::vector<std::vector<AllanPoint>> allan;
-    int malformed = 0;
-    for (int ch = 0; ch < 2; ++ch) {
-        if (!(ch == 0 ? ch0 : ch1))
-            continue;
-        const QString name = ch == 0 ? QStringLiteral("CH0") : QStringLiteral("CH1");
-        int invalid = 0;
-        const std::vector<double> values = ChannelValues(block, ch, count, hex, &invalid);
-        malformed += invalid;
-        if (invalid > 0)
-            Complain(name + QStringLiteral(": 不正値 ") + QString::number(invalid)
-                     + QStringLiteral(" (the figures leave these fields out)"));
-        if (o.stats) {
-            rows.emplace_back(name, ChannelStats(values, invalid, hex));
-            spectra.emplace_back(name, ComputeSpectrum(values, rate, hex));
-            allan.push_back(ComputeAllanDeviation(values, rate));
-        }
-    }
-    const int rc = o.strict && malformed > 0 ? kExitMalformed : kExitOk;
-    if (!o.stats)
-        return rc;
-
-    const QString line = PeakToPeakText(
-        mode, hex, gainCode,
-        ch0 ? FindChannelMax(block, 0, count, hex) : 0, ch0 ? FindChannelMin(block, 0, count, hex) : 0,
-        ch1 ? FindChannelMax(block, 1, count, hex) : 0, ch1 ? FindChannelMin(block, 1, count, hex) : 0);
-    // With the data on standard output the figures go to standard error.
-    const auto print = o.output == u"-" ? Complain : PrintLine;
-    if (o.json) {
-        QJsonArray channels;
-        for (size_t i = 0; i < rows.size(); ++i)
-            channels.append(channelJson(rows[i].first, rows[i].second, spectra[i].second, allan[i], hex));
-        const QJsonObject j{{"peakToPeak", line}, {"unit", hex ? "digit" : "mV"},
-                            {"sampleRate", rate > 0 ? QJsonValue(rate) : QJsonValue()},
-                            {"channels", channels}};
-        print(QString::fromUtf8(QJsonDocument(j).toJson(QJsonDocument::Compact)));
-        return rc;
+    for (const ChannelFigures& c : figures) {
+        rows.emplace_back(c.name, c.stats);
+        spectra.emplace_back(c.name, c.spectrum);
     }
     print(line);
     // Each table ends with a line break; each of its lines is printed alone.
@@ -118,16 +91,52 @@ int PrintBlockStats(const SampleBlock& block, const CliOptions& o, int gainCode,
     // channel's minimum and its τ.
     const QString unit = hex ? QStringLiteral("digit") : QStringLiteral("mV");
     QStringList header{QStringLiteral("τ [s]")};
-    for (const auto& row : rows)
-        header << row.first + QStringLiteral(" アラン偏差 [") + unit + u']';
+    for (const ChannelFigures& c : figures)
+        header << c.name + QStringLiteral(" アラン偏差 [") + unit + u']';
     print(header.join(u'\t'));
-    for (size_t i = 0; !allan.empty() && i < allan.front().size(); ++i) {
-        QStringList cells{QString::number(allan.front()[i].tau, 'g', 6)};
-        for (const auto& points : allan)
-            cells << QString::number(points[i].deviation, 'g', 4);
+    for (size_t i = 0; !figures.empty() && i < figures.front().allan.size(); ++i) {
+        QStringList cells{QString::number(figures.front().allan[i].tau, 'g', 6)};
+        for (const ChannelFigures& c : figures)
+            cells << (i < c.allan.size() ? QString::number(c.allan[i].deviation, 'g', 4) : QStringLiteral("---"));
         print(cells.join(u'\t'));
     }
-    for (size_t i = 0; i < rows.size(); ++i)
-        print(rows[i].first + u'\t' + AllanMinimumText(allan[i], unit));
+    for (const ChannelFigures& c : figures)
+        print(c.name + u'\t' + AllanMinimumText(c.allan, unit));
+}
+
+int PrintBlockStats(const SampleBlock& block, const CliOptions& o, int gainCode, const QString& rateText, int count)
+{
+    const int mode = o.channel;
+    const bool hex = o.hex;
+    const bool ch0 = mode == 0 || mode == 2;
+    const bool ch1 = mode == 1 || mode == 2;
+    const double rate = SampleRateFromText(rateText);
+
+    std::vector<ChannelFigures> figures;
+    int malformed = 0;
+    for (int ch = 0; ch < 2; ++ch) {
+        if (!(ch == 0 ? ch0 : ch1))
+            continue;
+        const QString name = ch == 0 ? QStringLiteral("CH0") : QStringLiteral("CH1");
+        int invalid = 0;
+        const std::vector<double> values = ChannelValues(block, ch, count, hex, &invalid);
+        malformed += invalid;
+        if (invalid > 0)
+            Complain(name + QStringLiteral(": 不正値 ") + QString::number(invalid)
+                     + QStringLiteral(" (the figures leave these fields out)"));
+        if (o.stats)
+            figures.push_back({name, ChannelStats(values, invalid, hex), ComputeSpectrum(values, rate, hex),
+                               ComputeAllanDeviation(values, rate)});
+    }
+    const int rc = o.strict && malformed > 0 ? kExitMalformed : kExitOk;
+    if (!o.stats)
+        return rc;
+
+    const QString line = PeakToPeakText(
+        mode, hex, gainCode,
+        ch0 ? FindChannelMax(block, 0, count, hex) : 0, ch0 ? FindChannelMin(block, 0, count, hex) : 0,
+        ch1 ? FindChannelMax(block, 1, count, hex) : 0, ch1 ? FindChannelMin(block, 1, count, hex) : 0);
+    // With the data on standard output the figures go to standard error.
+    PrintFigures(line, figures, hex, rate, o.json, o.output == u"-" ? Complain : PrintLine);
     return rc;
 }

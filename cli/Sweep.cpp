@@ -451,8 +451,7 @@ int RunSweep(const CliOptions& o, SignalWatch* watch)
         out = csv(p, cells);
     else
         out = tables(p, cells, sw.markdown);
-    const QByteArray bytes = out.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    WriteOut(out.toUtf8());
     std::fflush(stdout);
     return rc;
 }

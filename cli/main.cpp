@@ -1,5 +1,6 @@
 // vexlo-cli: the board without the window. Subcommands ports, info, set,
-// acquire and log; see Usage() and cli/README.md.
+// acquire, log, sweep and analyze (a data file, no board); see Usage() and
+// cli/README.md.
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 
 #include "app/BuildProfile.h"
 #include "board/BoardLists.h"
+#include "cli/Analyze.h"
 #include "cli/BoardSession.h"
 #include "cli/CliCommon.h"
 #include "cli/Measure.h"
@@ -34,10 +36,23 @@ void Complain(const QString& text)
     std::fflush(stderr);
 }
 
+namespace {
+// The reason of the first failed write to standard output: by the time the
+// program ends, errno has long moved on (a text longer than the stream's
+// buffer fails inside fwrite, not at the closing flush).
+int stdoutErrno = 0;
+}
+
+void WriteOut(const QByteArray& bytes)
+{
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) && stdoutErrno == 0)
+        stdoutErrno = errno;
+}
+
 void PrintLine(const QString& text)
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    WriteOut(text.toUtf8() + '\n');
 }
 
 QString CliBoardName()
@@ -74,6 +89,8 @@ const char kExitStatus[] =
     "  7    acquire --strict: the block holds malformed sample fields\n"
     "  8    log --mqtt: records did not reach the broker (the data file has them;\n"
     "       the spool file keeps the unacknowledged batches)\n"
+    "  9    analyze: the file cannot be read, is not a data file or holds no\n"
+    "       records in the span\n"
     "  130  acquire interrupted by SIGINT (143: SIGTERM, 129: SIGHUP); the records\n"
     "       received so far are written. A signal during the connection check\n"
     "       ends every command, log too, with these codes\n";
@@ -158,7 +175,8 @@ void printUsage(const QString& command)
                "  set        set gain and/or data rate\n"
                "  acquire    measure one block into a data file\n"
                "  log        measure continuously into a data file\n"
-               "  sweep      noise table over gains and data rates\n\n"
+               "  sweep      noise table over gains and data rates\n"
+               "  analyze    print the noise figures of a data file, no board (analyze --help)\n\n"
                "Options:\n"
                "  -h, --help         show this help (COMMAND --help: the command's help)\n"
                "  --version          show the version and exit\n\n";
@@ -178,15 +196,22 @@ void printUsage(const QString& command)
                 "  --mqtt URL         log: also publish the records to an MQTT broker; with\n"
                 "                     --mqtt-user, --mqtt-password-file, --cafile, --spool,\n"
                 "                     --mqtt-wait (see vexlo-cli log --help)\n";
+        text += "\nAnalysis options (analyze FILE; no board):\n"
+                "  --from X, --to X   the span [X, Y): a record index, an offset from the first\n"
+                "                     record (90s, 1h30m) or a local time 2026-01-31T08:15:00\n"
+                "  --json             the figures as one JSON object\n"
+                "  --histogram        the histogram as CSV (channel,lower,center,count)\n"
+                "  --spectrum         the spectrum as CSV (channel,frequency_hz,density_db)\n";
         text += "\nMessages go to standard error, data to standard output. The progress line\n"
                 "is shown only when standard error is a terminal.\n\n";
         text += kExitStatus;
         text += "\nExamples:\n"
                 "  vexlo-cli info --com 4 --json\n"
                 "  vexlo-cli acquire --com 4 --channel both --format mv --count 1000 -o block.csv\n"
-                "  vexlo-cli log --com 4 --format mv --rate 10sps --duration 8h -o night.csv\n";
+                "  vexlo-cli log --com 4 --format mv --rate 10sps --duration 8h -o night.csv\n"
+                "  vexlo-cli analyze night.csv --from 1h --to 2h\n";
     }
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    WriteOut(text);
 }
 
 } // namespace
@@ -231,6 +256,15 @@ std::optional<qint64> durationOf(const QString& text)
         return std::nullopt;
     return qint64(ms);
 }
+
+} // namespace
+
+std::optional<qint64> DurationMs(const QString& text)
+{
+    return durationOf(text);
+}
+
+namespace {
 
 struct ParseResult {
     int exit = -1;  // >= 0: end with this code
@@ -455,7 +489,7 @@ int checkedStdout(int rc)
     errno = 0;
     if ((std::fflush(stdout) == 0 && !std::ferror(stdout)) || rc == kExitFile)
         return rc; // a failed data write to standard output was told already
-    const int err = errno;
+    const int err = stdoutErrno ? stdoutErrno : errno;
     Complain(QStringLiteral("standard output: ")
              + (err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("write error")));
     return rc == kExitOk ? kExitFile : rc;
@@ -482,8 +516,7 @@ int runInfo(const CliOptions& o, SignalWatch* watch)
         j[QStringLiteral("gain")] = gain;
         j[QStringLiteral("rateCode")] = info.rateCode;
         j[QStringLiteral("rate")] = rate;
-        const QByteArray bytes = QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n';
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        WriteOut(QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n');
     } else {
         PrintLine(QStringLiteral("port: %1 (%2)").arg(info.portName, info.device));
         PrintLine(QStringLiteral("settings: ") + info.settings);
@@ -516,6 +549,8 @@ int main(int argc, char** argv)
     // program; a file size limit makes it fail (EFBIG) like a full disk.
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
+    if (QCoreApplication::arguments().value(1) == u"analyze")
+        return checkedStdout(RunAnalyze(QCoreApplication::arguments()));
     const ParseResult parsed = parse(QCoreApplication::arguments());
     if (parsed.exit >= 0)
         return checkedStdout(parsed.exit);

@@ -61,3 +61,13 @@ QString WidgetDialogs::GetSaveFileName(QWidget* parent, const SaveDialogRequest&
         box.exec();
     }
 }
+
+QString WidgetDialogs::GetOpenFileName(QWidget* parent, const QString& title, const QStringList& filters)
+{
+    QFileDialog dialog(parent, title, QString(), filters.join(QStringLiteral(";;")));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().front();
+}

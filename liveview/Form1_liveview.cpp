@@ -13,3 +13,9 @@ void Form1::ShowLiveView()
     liveView_->raise();
     liveView_->activateWindow();
 }
+
+void Form1::OpenDataFile()
+{
+    ShowLiveView();
+    liveView_->OpenClicked();
+}

@@ -23,6 +23,7 @@
 #include "app/Dialogs.h"
 #include "app/Form1.h"
 #include "app/NumberReading.h"
+#include "datafile/DataFileReader.h"
 #include "graphview/GraphView.h"
 #include "liveview/Recorder.h"
 #include "measure/Decoding.h"
@@ -105,6 +106,8 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     PauseButton->setCheckable(true);
 
     CloseButton = new QPushButton(QStringLiteral("閉じる(&C)"), this);
+    OpenButton = new QPushButton(QStringLiteral("ファイルを開く(&O)..."), this);
+    OpenButton->setObjectName(QStringLiteral("liveOpen"));
 
     Chart = new LiveChart(this);
 
@@ -151,6 +154,7 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     top->addWidget(SpanList);
     top->addWidget(PauseButton);
     top->addStretch(1);
+    top->addWidget(OpenButton);
     top->addWidget(CloseButton);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -179,6 +183,9 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     });
     connect(PauseButton, &QPushButton::toggled, this, [this] { Refresh(); });
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(OpenButton, &QPushButton::clicked, this, &LiveViewWindow::OpenClicked);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this), &QShortcut::activated, this,
+            &LiveViewWindow::OpenClicked);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
             &QWidget::close);
 
@@ -271,10 +278,55 @@ void LiveViewWindow::begin()
     info.samplesPerSecond = ReadNumber(owner_->MeasuredRate);
     info.started = QDateTime::currentDateTime();
     history_.Begin(info);
+    fileText_.clear();
     showRecording();
     view_ = {0, 1};
     rebuildStatsLabels();
     Refresh();
+}
+
+void LiveViewWindow::OpenClicked()
+{
+    const QString path = owner_->WindowDialogs().GetOpenFileName(
+        this, QStringLiteral("ファイルを開く"),
+        {QStringLiteral("データファイル (*.csv *.CSV)"), QStringLiteral("すべてのファイル (*)")});
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!OpenFile(path, &error))
+        owner_->WindowDialogs().Message(this, owner_->AppTitle(), error);
+}
+
+bool LiveViewWindow::OpenFile(const QString& path, QString* error)
+{
+    if (owner_->Measuring || recorder_->Active()) {
+        *error = QStringLiteral("測定中はファイルを開けません");
+        return false;
+    }
+    DataFileReader reader;
+    if (!reader.Open(path)) {
+        *error = reader.Error();
+        return false;
+    }
+    // The whole file in one pass; the history keeps it in bounded memory.
+    if (!reader.ReadRows(history_)) {
+        *error = path + QStringLiteral(": ") + reader.Error();
+        return false;
+    }
+    const DataFileHeader& h = reader.Header();
+    fileText_ = QFileInfo(path).fileName() + QStringLiteral("  ")
+                + QStringList{h.content.dateTime, h.content.gainEntry, h.content.filterCaption,
+                              h.content.rateEntry, h.content.channelEntry,
+                              QStringLiteral("データ個数 %1").arg(h.declaredCount)}
+                      .join(QStringLiteral(" / "));
+    const QStringList findings = reader.Report().Describe();
+    if (!findings.isEmpty())
+        fileText_ += u'\n' + findings.join(u'\n');
+    rebuildStatsLabels();
+    PauseButton->setChecked(true);
+    view_ = {0, std::max(1.0, double(history_.Count() - 1))};
+    Refresh();
+    return true;
 }
 
 void LiveViewWindow::records(int first, int count)
@@ -407,6 +459,8 @@ void LiveViewWindow::showState()
     text += QStringLiteral("  不正 %1 件  途切れ %2 回").arg(history_.Malformed()).arg(history_.Gaps());
     if (Paused())
         text += QStringLiteral("  一時停止中");
+    if (!fileText_.isEmpty())
+        text = fileText_ + u'\n' + text;
     Summary->setText(text);
     const QStringList lines = StatsLines();
     for (size_t k = 0; k < StatsLabels.size() && int(k) < lines.size(); ++k)

@@ -74,6 +74,14 @@ public:
     // 「記録開始」: the save dialog, the overwrite question, then the start;
     // 「記録停止」 while a recording runs.
     void RecordClicked();
+    // 「ファイルを開く...」: the open dialog, then OpenFile; a refusal is shown.
+    QPushButton* OpenButton = nullptr;
+    void OpenClicked();
+    // A data file into the history: all of it, paused, the view over the
+    // whole file, the header and what the reading found above the chart.
+    // False, with `error` set, while a measurement runs or when the file is
+    // refused (the history is then unchanged).
+    bool OpenFile(const QString& path, QString* error);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -97,6 +105,7 @@ private:
     QWidget* statsBox_ = nullptr;
     Recorder* recorder_ = nullptr;
     QString lastRecordName_;
+    QString fileText_;  // header of an opened file; empty for a stream
     friend class LiveChart;
 };
 

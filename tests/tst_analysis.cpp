@@ -11,6 +11,7 @@
 #include "analysis/Histogram.h"
 #include "analysis/NoiseStats.h"
 #include "analysis/NoiseDensity.h"
+#include "analysis/SpanAnalysis.h"
 #include "measure/SampleBlock.h"
 #include "sim/SimBoard.h"
 
@@ -69,6 +70,8 @@ private slots:
     void histogram();
     void spectrum_data();
     void spectrum();
+    void longSpan_data();
+    void longSpan();
     void allan_data();
     void allan();
     void sine_data();
@@ -338,6 +341,101 @@ void TstAnalysis::spectrum()
     // Too short for a spectrum: empty, not NaN.
     for (int len : {0, 1, 2, kMinSpectrumSamples - 1})
         QVERIFY(ComputeSpectrum(Values(values.begin(), values.begin() + len), rate, hex).density.empty());
+}
+
+void TstAnalysis::longSpan_data()
+{
+    QTest::addColumn<Values>("values");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("mean");
+    QTest::addColumn<double>("rms");
+    QTest::addColumn<QList<int>>("counts"); // one bar per code; empty: not checked
+    QTest::addColumn<double>("toneDb");     // level of the tone at rate / 16; 0: no spectrum checked
+    QTest::addColumn<int>("segments");
+    QTest::addColumn<QList<double>>("allan"); // first and last deviation, last tau; empty: not checked
+
+    // Half zeros, half tens: mean 5, squared deviations 25 each, so
+    // rms = sqrt(25 n / (n - 1)); eleven bars, the ends full.
+    auto halves = [](int n) {
+        Values v(size_t(n), 0.0);
+        std::fill(v.begin() + n / 2, v.end(), 10.0);
+        return v;
+    };
+    auto bars = [](int half) {
+        QList<int> c(11, 0);
+        c.front() = c.back() = half;
+        return c;
+    };
+    // Allan deviation of that step at 1000 sps: only the 2m - 1 cluster pairs
+    // across it differ, by 10 i / m for i = 1 .. m .. 1, so the sum of squares
+    // is 100 m (2 m^2 + 1) / 3 over m^2 and 2 (n - 2m + 1) terms.
+    auto step = [](int n, int m) {
+        return std::sqrt(100.0 * m * (2.0 * m * m + 1) / 3 / (double(m) * m) / (2.0 * (n - 2 * m + 1)));
+    };
+    // Catches values lost or counted twice where the first block is folded (value 65536).
+    QTest::newRow("65536 values") << halves(65536) << 1000.0 << 5.0 << std::sqrt(25.0 * 65536 / 65535) << bars(32768)
+                                  << 0.0 << 0 << QList<double>{step(65536, 1), step(65536, 4096), 4.096};
+    // Catches block figures merged without the spread between block means,
+    // and long-span cluster sums that lose values across blocks or the ring.
+    QTest::newRow("200000 values") << halves(200000) << 1000.0 << 5.0 << std::sqrt(25.0 * 200000 / 199999)
+                                   << bars(100000) << 0.0 << 0 << QList<double>{step(200000, 1), step(200000, 16384), 16.384};
+    // Alternating 0, 10: every pair of single values differs by 10 (deviation
+    // sqrt 50), every even cluster pair not at all.
+    // Catches the first cluster pair of a long span left out of the Allan sums.
+    Values alternating(200000, 0.0);
+    for (size_t i = 1; i < alternating.size(); i += 2)
+        alternating[i] = 10;
+    QTest::newRow("alternating, 200000 values") << alternating << 1000.0 << 5.0 << std::sqrt(25.0 * 200000 / 199999)
+                                                << bars(100000) << 0.0 << 0 << QList<double>{std::sqrt(50.0), 0.0, 16.384};
+    // A sine of 2^23 / 10 codes is -20 dBFS, its RMS 2^23 / 10 / sqrt 2; at
+    // fs / 16 it makes whole cycles. (200000 - 4096) / 2048 = 95.6: 95 moves, 96 segments.
+    // Catches segments dropped or doubled between folded pieces, or a wrong average.
+    Values sine;
+    for (int i = 0; i < 200000; ++i)
+        sine.push_back(8388608 + std::round(838860.8 * std::sin(2 * M_PI * i / 16)));
+    QTest::newRow("sine, 200000 values") << sine << 1024.0 << 8388608.0 << 838860.8 / std::sqrt(2.0) << QList<int>{}
+                                         << -20.0 << 96 << QList<double>{};
+}
+
+void TstAnalysis::longSpan()
+{
+    QFETCH(Values, values);
+    QFETCH(double, rate);
+    QFETCH(double, mean);
+    QFETCH(double, rms);
+    QFETCH(QList<int>, counts);
+    QFETCH(double, toneDb);
+    QFETCH(int, segments);
+    QFETCH(QList<double>, allan);
+    SpanAnalysis span(true, rate, true, toneDb != 0 || !allan.isEmpty());
+    for (double v : values)
+        span.Add(v);
+    const NoiseStats s = span.Stats();
+    QCOMPARE(s.count, int(values.size()));
+    QVERIFY2(std::fabs(s.mean - mean) < 1e-6 && std::fabs(s.rms / rms - 1) < 1e-5,
+             qPrintable(QStringLiteral("%1 %2").arg(s.mean, 0, 'g', 17).arg(s.rms, 0, 'g', 17)));
+    if (!counts.isEmpty()) {
+        const Histogram h = span.ComputedHistogram();
+        QList<int> got;
+        for (const HistogramBin& b : h.bins)
+            got << b.count;
+        QCOMPARE(got, counts);
+        QCOMPARE(h.bins.front().center, 0.0);
+    }
+    if (toneDb != 0) {
+        const Spectrum sp = span.ComputedSpectrum();
+        QCOMPARE(sp.segments, segments);
+        QCOMPARE(sp.peaks.at(0).frequency, rate / 16);
+        QVERIFY2(std::fabs(sp.peaks[0].level - toneDb) < 0.05, qPrintable(QString::number(sp.peaks[0].level)));
+    }
+    if (!allan.isEmpty()) {
+        const std::vector<AllanPoint> a = span.ComputedAllan();
+        QVERIFY(!a.empty());
+        QVERIFY2(std::fabs(a.front().deviation - allan[0]) <= 1e-9 * allan[0]
+                     && std::fabs(a.back().deviation - allan[1]) <= 1e-9 * allan[1],
+                 qPrintable(QStringLiteral("%1 %2").arg(a.front().deviation, 0, 'g', 17).arg(a.back().deviation, 0, 'g', 17)));
+        QCOMPARE(a.back().tau, allan[2]);
+    }
 }
 
 void TstAnalysis::allan_data()

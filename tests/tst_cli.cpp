@@ -73,6 +73,8 @@ private slots:
     void logPastOneBlockUntilSigint();
     void faults_data();
     void faults();
+    void analyzeSpan_data();
+    void analyzeSpan();
     void sweep_data();
     void sweep();
 };
@@ -92,7 +94,8 @@ void TstCli::sameFileAsWindow_data()
 
 // Catches a tool whose file differs from the window's by a byte (header,
 // cells, line ends, stdout), --stats figures other than the window's, and
-// an Allan deviation on the wrong time scale.
+// an Allan deviation on the wrong time scale, and analyze reading the saved
+// file to figures other than those --stats printed.
 void TstCli::sameFileAsWindow()
 {
     QFETCH(bool, hex);
@@ -156,6 +159,19 @@ void TstCli::sameFileAsWindow()
     const int allan = 3 + 2 * int(names.size());
     QVERIFY2(s[allan].startsWith(QStringLiteral("τ [s]\t")) && s[allan + 1].startsWith("0.000833333\t"), qPrintable(s[allan + 1]));
     QVERIFY2(s.last().startsWith(names.last() + QStringLiteral("\t最小 ")), qPrintable(s.last()));
+    const QString saved = dir.filePath("saved.csv");
+    QFile f(saved);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(tool) == tool.size());
+    f.close();
+    const Run analyzed = cli({"analyze", saved});
+    QVERIFY2(analyzed.exit == 0 && analyzed.err.isEmpty(), analyzed.err.constData());
+    // A millivolt file keeps three decimals of the board's texts: the same
+    // table, its figures those of the stored values.
+    if (hex)
+        QVERIFY2(analyzed.out.startsWith(stats), (stats + "---\n" + analyzed.out).constData());
+    QCOMPARE(analyzed.out.split('\n').value(1), stats.split('\n').value(1));
+    for (const QString& name : names)
+        QVERIFY(analyzed.out.contains((u'\n' + name + u'\t' + QString::number(count) + u'\t').toUtf8()));
 }
 
 // Catches info reading the wrong reply or naming a code wrongly (text and
@@ -232,6 +248,11 @@ void TstCli::faults_data()
     QTest::newRow("COM17") << "" << QStringList{"info", "--com", "COM17"} << 2 << "COM番号は1から16です" << -1 << "";
     QTest::newRow("count too large") << "" << QStringList{"acquire", "--count", "65536", "-o", "-"} << 2
                                      << "データ個数が正しくありません" << -1 << "";
+    // Catches analyze taking a program, a folder or a bad span bound for a data file.
+    QTest::newRow("analyze a program") << "" << QStringList{"analyze", VEXLO_CLI_PROGRAM} << 9 << "not a data file" << -1 << "";
+    QTest::newRow("analyze a folder") << "" << QStringList{"analyze", "@"} << 9 << "not a plain file" << -1 << "";
+    QTest::newRow("analyze --from yesterday") << "" << QStringList{"analyze", "@/f.csv", "--from", "yesterday"} << 2
+                                              << "--from: a record index" << -1 << "";
     // Catches a log started against a broker URL it cannot publish to (a wildcard topic).
     QTest::newRow("bad MQTT URL") << "" << QStringList{"log", "--com", "4", "-o", "@/f.csv", "--mqtt", "mqtt://h/lab/#"}
                                   << 2 << "MQTT URL mqtt://h/lab/#: the topic must be" << -1 << "*";
@@ -481,6 +502,56 @@ void TstCli::faults()
         QCOMPARE((QList<qint64>{at(0).msecsTo(at(1)), at(0).msecsTo(at(6)), at(0).msecsTo(at(600)), at(0).msecsTo(at(1199))}),
                  (QList<qint64>{1, 5, 500, 999}));
     }
+}
+
+void TstCli::analyzeSpan_data()
+{
+    QTest::addColumn<bool>("times");        // the recorder's time column
+    QTest::addColumn<QStringList>("span");
+    QTest::addColumn<QString>("expected");  // the span line; the mean of codes 3, 4, 5 is 4
+    const QString rows35 = QStringLiteral("span: records 3 to 5 (3 of 10)");
+    // Catches a bound taken inclusive at the end or exclusive at the start.
+    QTest::newRow("indexes") << false << QStringList{"--from", "3", "--to", "6"} << rows35;
+    // Catches offsets measured by the data rate where the file has times (rows are 100 ms apart, rate 5sps says 200 ms).
+    QTest::newRow("offsets, time column") << true << QStringList{"--from", "0.3s", "--to=600ms"}
+                                          << rows35 + ", 2026-01-31T23:59:59.950 to 2026-02-01T00:00:00.150";
+    // Catches offsets without a time column not following the data rate.
+    QTest::newRow("offsets by rate") << false << QStringList{"--from", "600ms", "--to", "1200ms"} << rows35;
+    // Catches local times compared wrongly across midnight.
+    QTest::newRow("local times") << true << QStringList{"--from", "2026-01-31T23:59:59.950", "--to", "2026-02-01T00:00:00.200"}
+                                 << rows35 + ", 2026-01-31T23:59:59.950 to 2026-02-01T00:00:00.150";
+}
+
+void TstCli::analyzeSpan()
+{
+    QFETCH(bool, times);
+    QFETCH(QStringList, span);
+    QFETCH(QString, expected);
+    // The header's labels as Shift-JIS bytes, rate 5sps, ten rows 100 ms apart from 23:59:59.650.
+    QByteArray file = QByteArray::fromHex("8366815b835e") + "\r\n2026/01/31 23:59:59\r\nGain=1\r\n"
+                      + QByteArray::fromHex("83748342838b835e203a20") + "BUF ON / Sinc4\r\n"
+                      + QByteArray::fromHex("8366815b835e838c815b8367203a20") + "5sps\r\n"
+                      + QByteArray::fromHex("91aa92e882628267203a20") + "CH0=Ain0-Ain1\r\n"
+                      + QByteArray::fromHex("8366815b835e8cc29094203a20") + " 10        \r\n"
+                      + (times ? QByteArray::fromHex("8e9e8d8f") + "," : QByteArray()) + "CH0=Ain0-Ain1 [hex]\r\n";
+    for (int i = 0; i < 10; ++i) {
+        const int ms = 59650 + 100 * i;
+        if (times)
+            file += (ms < 60000 ? QStringLiteral("2026-01-31T23:59:%1.%2,").arg(ms / 1000).arg(ms % 1000, 3, 10, QChar(u'0'))
+                                : QStringLiteral("2026-02-01T00:00:00.%1,").arg(ms - 60000, 3, 10, QChar(u'0'))).toLatin1();
+        file += QByteArray::number(i).rightJustified(6, '0') + "\r\n";
+    }
+    QTemporaryDir dir;
+    QFile f(dir.filePath("log.csv"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
+    f.close();
+    const Run r = cli(QStringList{"analyze", f.fileName()} + span);
+    QVERIFY2(r.exit == 0 && r.err.isEmpty(), r.err.constData());
+    const QStringList lines = QString::fromUtf8(r.out).split(u'\n');
+    QVERIFY2(lines.value(2).startsWith(QStringLiteral("CH0\t3\t4.00\t3\t5\t")), qPrintable(lines.value(2)));
+    // After the peak-to-peak line, two two-line tables and the Allan header and minimum
+    // (three values: no spectrum, no Allan points), the span line.
+    QCOMPARE(lines.value(7), expected);
 }
 
 void TstCli::sweep_data()

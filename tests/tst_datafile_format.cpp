@@ -4,10 +4,59 @@
 // byte, are checked through the window in tst_datafile_save; the file's shape
 // for arbitrary texts and the cell rule against the general number reading
 // are checked by fuzz/fuzz_datafile (blocks of up to 300 rows, one slice).
+// Files read back: hand-written bytes of each shape, damaged ones and files
+// of other kinds; the window's files go through reader and writer unchanged.
 
 #include <QtTest>
 
 #include "datafile/DataFile.h"
+#include "datafile/DataFileReader.h"
+#include "stream/RecordSink.h"
+
+namespace {
+
+// The header's Japanese labels as Shift-JIS bytes (worked out by hand from
+// the code table), and a header of the window's shape with `eol` endings.
+QByteArray windowHeader(const QByteArray& count, const QByteArray& columns, const char* eol = "\r\n",
+                        const QByteArray& channel = "CH0=Ain0-Ain1")
+{
+    auto hex = [](const char* h) { return QByteArray::fromHex(h); };
+    return hex("8366815b835e") + eol + "2022/05/10 13:45:12" + eol + "Gain=1" + eol
+           + hex("83748342838b835e203a20") + "BUF ON / Sinc4" + eol
+           + hex("8366815b835e838c815b8367203a20") + "10sps" + eol
+           + hex("91aa92e882628267203a20") + channel + eol
+           + hex("8366815b835e8cc29094203a20") + count + eol + columns + eol;
+}
+
+// Keeps what a reader delivers: rows as "Ch0|Ch1", the blocks' indexes and
+// the rows' times; a copy of the texts for writing them again.
+class KeepingSink : public RecordSink {
+public:
+    bool Begin(const StreamInfo& i) override { info = i; ++begins; return true; }
+    bool Append(const SampleBlock& b, int count, qint64 first) override
+    {
+        for (int i = 0; i < count; ++i) {
+            rows << b.Ch0(i) + u'|' + b.Ch1(i);
+            if (first + i < kSampleCapacity)
+                copy.Set(int(first + i), b.at(i));
+        }
+        const std::vector<qint64>& t = reader->BlockTimes();
+        times.insert(times.end(), t.begin(), t.end());
+        nextIndex = first == nextIndex ? first + count : -1;
+        return true;
+    }
+    bool Finish(qint64 total) override { finished = total; return true; }
+    QString Error() const override { return {}; }
+    DataFileReader* reader = nullptr;
+    StreamInfo info;
+    QStringList rows;
+    std::vector<qint64> times;
+    SampleBlock copy;
+    qint64 nextIndex = 0, finished = -1;
+    int begins = 0;
+};
+
+} // namespace
 
 class TestDataFileFormat : public QObject {
     Q_OBJECT
@@ -15,6 +64,11 @@ private slots:
     void millivoltCell();
     void shiftJis();
     void slicedEncodingMatchesWholeText();
+    void readKnownBytes_data();
+    void readKnownBytes();
+    void windowFilesRoundTrip_data();
+    void windowFilesRoundTrip();
+    void refusesFolder();
 };
 
 // Catches wrong rounding (halves away from zero, once from the written
@@ -96,6 +150,141 @@ void TestDataFileFormat::slicedEncodingMatchesWholeText()
     c.rowCount = 1;
     QByteArray one;
     QVERIFY(EncodeDataFile(c, one) && one.endsWith("\r\n\xb5\xff,?x??\r\n"));
+}
+
+void TestDataFileFormat::readKnownBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("rows");     // every row as "Ch0|Ch1"
+    QTest::addColumn<QString>("findings");     // the report's lines, "; " between
+    QTest::addColumn<QString>("refused");      // the refusal, empty when read
+    const QByteArray hex1 = "CH0=Ain0-Ain1 [hex]";
+    const QByteArray mv2 = "CH0=Ain0-Ain1 [mV],CH1=Ain2-Ain3 [mV]";
+    const QByteArray hex2 = "CH0=Ain0-Ain1 [hex],CH1=Ain2-Ain3 [hex]";
+    // Catches a one-channel hex file misread (rows in the wrong channel, header taken as a row).
+    QTest::newRow("hex, CH0") << windowHeader(" 2", hex1) + "0A1B2C\r\nFFFFFF\r\n"
+                              << QStringList{"0A1B2C|", "FFFFFF|"} << "" << "";
+    // Catches two millivolt columns split wrongly or a sign lost.
+    QTest::newRow("mV, both") << windowHeader(" 1", mv2) + "-0.123,1.500\r\n"
+                              << QStringList{"-0.123|1.500"} << "" << "";
+    // Catches CH1 rows filed under CH0 (writing them again would change the file).
+    QTest::newRow("mV, CH1") << windowHeader(" 1", "CH1=Ain2-Ain3 [mV]", "\r\n", "CH1=Ain2-Ain3") + "12.346\r\n"
+                             << QStringList{"|12.346"} << "" << "";
+    // Catches the recorder's time column taken as a channel, or its padded count misread.
+    QTest::newRow("recorder, time column")
+        << windowHeader(" 2         ", QByteArray::fromHex("8e9e8d8f") + "," + hex2)
+               + "2026-01-31T08:15:00.125,0A1B2C,7FFF10\r\n2026-01-31T08:15:00.225,0A1B2D,7FFF11\r\n"
+        << QStringList{"0A1B2C|7FFF10", "0A1B2D|7FFF11"} << "" << "";
+    // Catches LF-only lines kept with a CR or refused.
+    QTest::newRow("CRLF and LF mixed") << windowHeader(" 3", hex1, "\n") + "000001\r\n000002\n000003\r\n"
+                                       << QStringList{"000001|", "000002|", "000003|"} << "" << "";
+    // Catches a torn last row delivered as a sample ("7" read as code 7).
+    QTest::newRow("torn last row") << windowHeader(" 2", hex2) + "7FFBB4,7FFBB5\r\n7FFBB5,7"
+                                   << QStringList{"7FFBB4|7FFBB5"}
+                                   << "line 10: the last row has no line ending (torn, skipped); "
+                                      "line 7: the count says 2, 1 rows were read" << "";
+    // Catches a count that disagrees going unreported, or limiting the rows read.
+    QTest::newRow("count disagrees") << windowHeader(" 1", hex1) + "000001\r\n000002\r\n"
+                                     << QStringList{"000001|", "000002|"}
+                                     << "line 7: the count says 1, 2 rows were read" << "";
+    // Catches blank lines and malformed rows stopping the reading, or being delivered.
+    QTest::newRow("blank and malformed") << windowHeader(" 3", hex1) + "000001\r\n\r\nXYZ!\r\n000002,1\r\n000003\r\n"
+                                         << QStringList{"000001|", "000003|"}
+                                         << "line 10: blank line (1 in all, skipped); line 11: malformed row "
+                                            "(2 in all, skipped); line 7: the count says 3, 2 rows were read" << "";
+    // Catches the row after a line longer than the read buffer (2 MiB) lost or split.
+    QTest::newRow("overlong line") << windowHeader(" 2", hex1) + "000001\r\n" + QByteArray(2 << 20, 'x') + "\r\n000002\r\n"
+                                   << QStringList{"000001|", "000002|"}
+                                   << "line 10: malformed row (1 in all, skipped)" << "";
+    // Catches a file cut inside its header refused or read as rows.
+    QTest::newRow("cut short") << windowHeader(" 5", hex1).left(86) << QStringList{}
+                               << "the file ends before its column header (5 lines)" << "";
+    // Catches a spreadsheet of another kind taken for a data file.
+    QTest::newRow("another kind") << QByteArray("a,b\r\n1,2\r\n3,4\r\n5,6\r\n7,8\r\n9,10\r\n11,12\r\n")
+                                  << QStringList{} << ""
+                                  << "not a data file (line 4 does not begin with \"フィルタ :\")";
+    // Catches a binary file read as a header.
+    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\n\n\n", 21) << QStringList{} << ""
+                            << "not a data file (line 2 holds control bytes)";
+    // Catches an empty file read as a data file of no rows.
+    QTest::newRow("empty") << QByteArray() << QStringList{} << "" << "an empty file, not a data file";
+    // Catches a header of the right labels but no column header taken as rows.
+    QTest::newRow("no column header") << windowHeader(" 1", "0A1B2C") + "0A1B2C\r\n" << QStringList{} << ""
+                                      << "not a data file (line 8 is no column header: \"0A1B2C\")";
+}
+
+void TestDataFileFormat::readKnownBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, rows);
+    QFETCH(QString, findings);
+    QFETCH(QString, refused);
+    QBuffer buffer(&bytes);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    DataFileReader reader;
+    const bool opened = reader.Open(&buffer);
+    QCOMPARE(reader.Error(), refused);
+    QCOMPARE(opened, refused.isEmpty());
+    if (!opened)
+        return;
+    KeepingSink sink;
+    sink.reader = &reader;
+    QVERIFY(reader.ReadRows(sink, 2)); // blocks of two rows: the seams are met
+    QCOMPARE(sink.rows, rows);
+    QCOMPARE(sink.begins, 1);
+    QCOMPARE(sink.nextIndex, qint64(rows.size()));
+    QCOMPARE(sink.finished, qint64(rows.size()));
+    QCOMPARE(reader.Report().Describe().join(QStringLiteral("; ")), findings);
+    QCOMPARE(sink.info.samplesPerSecond, 10.0);
+    if (reader.Header().timeColumn) {
+        // 2026-01-31T08:15:00.125 worked by hand: 20484 days and 29700.125 s.
+        QCOMPARE(sink.times, (std::vector<qint64>{1769847300125, 1769847300225}));
+        QCOMPARE(sink.info.started.time(), QTime(8, 15, 0, 125));
+    }
+}
+
+void TestDataFileFormat::windowFilesRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    // Catches a header field or a row changed between reading and writing,
+    // for each format and channel choice the window writes.
+    QTest::newRow("hex CH0") << windowHeader(" 2", "CH0=Ain0-Ain1 [hex]") + "0A1B2C\r\n800000\r\n";
+    QTest::newRow("hex CH1") << windowHeader(" 1", "CH1=Ain2-Ain3 [hex]", "\r\n", "CH1=Ain2-Ain3") + "7FFFFF\r\n";
+    QTest::newRow("hex both") << windowHeader(" 1", "CH0=Ain0-Ain1 [hex],CH1=Ain2-Ain3 [hex]", "\r\n", "CH0 + CH1")
+                                     + "0A1B2C,7FFF10\r\n";
+    QTest::newRow("mV CH0") << windowHeader(" 2", "CH0=Ain0-Ain1 [mV]") + "-0.123\r\n2499.999\r\n";
+    QTest::newRow("mV CH1 shown as both") << windowHeader(" 1", "CH0 + CH1 [mV]", "\r\n", "CH0 + CH1") + "1.500\r\n";
+    QTest::newRow("mV both") << windowHeader(" 2", "CH0=Ain0-Ain1 [mV],CH1=Ain2-Ain3 [mV]", "\r\n", "CH0 + CH1")
+                                    + "-0.123,1.500\r\n-0.001,0.000\r\n";
+    QTest::newRow("no rows") << windowHeader(" 0", "CH0=Ain0-Ain1 [hex]");
+}
+
+void TestDataFileFormat::windowFilesRoundTrip()
+{
+    QFETCH(QByteArray, bytes);
+    QBuffer buffer(&bytes);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    DataFileReader reader;
+    QVERIFY2(reader.Open(&buffer), qPrintable(reader.Error()));
+    KeepingSink sink;
+    sink.reader = &reader;
+    QVERIFY(reader.ReadRows(sink));
+    QCOMPARE(reader.Report().Describe(), QStringList());
+    DataFileContent c = reader.Header().content;
+    c.samples = &sink.copy;
+    c.rowCount = int(sink.finished);
+    QByteArray again;
+    QVERIFY(EncodeDataFile(c, again));
+    QCOMPARE(again, bytes);
+}
+
+// Catches a folder read as an empty file instead of being refused.
+void TestDataFileFormat::refusesFolder()
+{
+    QTemporaryDir dir;
+    DataFileReader reader;
+    QVERIFY(!reader.Open(dir.path()));
+    QCOMPARE(reader.Error(), dir.path() + QStringLiteral(": not a plain file"));
 }
 
 QTEST_GUILESS_MAIN(TestDataFileFormat)

@@ -257,7 +257,7 @@ void TstGraphView::menuAndExport()
     for (QAction* a : menu->actions())
         texts << a->text();
     QCOMPARE(texts, (QStringList{"画像をクリップボードにコピー(&C)", "PNGファイルに保存(&S)...", "全体表示に戻す(&H)", "",
-                                 "ノイズ解析(&N)...", "リアルタイム表示(&R)..."}));
+                                 "ノイズ解析(&N)...", "リアルタイム表示(&R)...", "ファイルを開く(&O)..."}));
     menu->findChild<QAction*>("liveView")->trigger();
     QVERIFY(w.LiveView());
     menu->findChild<QAction*>("noiseAnalysis")->trigger();

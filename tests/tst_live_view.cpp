@@ -48,6 +48,8 @@ private slots:
     void mainWindowUnchanged();
     void recorderEnds_data();
     void recorderEnds();
+    void openFile_data();
+    void openFile();
 };
 
 void TestLiveView::historyStats_data()
@@ -325,6 +327,62 @@ void TestLiveView::recorderEnds()
         body = bytes.indexOf("\r\n", body) + 2;
     QVERIFY(bytes.mid(body) == expected);
     QCOMPARE(v->Stream().Count(), qint64(rows));
+}
+
+void TestLiveView::openFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("stats");   // what the statistics labels read; empty: refused
+    QTest::addColumn<QString>("message");     // the box shown, "" for none
+    // The header's labels in Shift-JIS (worked out from the code table).
+    const QByteArray header = QByteArray::fromHex("8366815b835e") + "\r\n2022/05/10 13:45:12\r\nGain=1\r\n"
+                              + QByteArray::fromHex("83748342838b835e203a20") + "BUF ON / Sinc4\r\n"
+                              + QByteArray::fromHex("8366815b835e838c815b8367203a20") + "10sps\r\n"
+                              + QByteArray::fromHex("91aa92e882628267203a20") + "CH0 + CH1\r\n"
+                              + QByteArray::fromHex("8366815b835e8cc29094203a20") + " 3\r\n";
+    // Catches rows not reaching the history, a view that does not cover the
+    // whole file, or one that is not paused.
+    QTest::newRow("two channels") << header + "CH0=Ain0-Ain1 [hex],CH1=Ain2-Ain3 [hex]\r\n"
+                                              "000001,000010\r\n000002,000020\r\n000003,000030\r\n"
+                                  << QStringList{QStringLiteral("CH0  最新 3  最小 1  最大 3  平均 2.00  RMS 2.16  (3 件)"),
+                                                 QStringLiteral("CH1  最新 48  最小 16  最大 48  平均 32.00  RMS 34.56  (3 件)")}
+                                  << "";
+    // Catches a file of another kind read into the view, or refused silently.
+    QTest::newRow("another kind") << QByteArray("a,b\r\n1,2\r\n3,4\r\n5,6\r\n7,8\r\n") << QStringList{}
+                                  << "@: not a data file (line 4 does not begin with \"フィルタ :\")";
+}
+
+void TestLiveView::openFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, stats);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("f.csv");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    f.close();
+    BoardBench b(kVexloDemoProfile, true);
+    b.w->show();
+    QVERIFY(QTest::qWaitForWindowActive(b.w.get()));
+    b.dialogs.openPath = path;
+    QTest::keyClick(b.w.get(), Qt::Key_O, Qt::ControlModifier);
+    LiveViewWindow* v = b.w->LiveView();
+    QVERIFY(v);
+    QCOMPARE(b.dialogs.texts(FakeDialogs::Shown::OpenDialog),
+             QStringList{QStringLiteral("データファイル (*.csv *.CSV);;すべてのファイル (*)")});
+    QCOMPARE(b.dialogs.texts(FakeDialogs::Shown::Message),
+             message.isEmpty() ? QStringList{} : QStringList{QString(message).replace(u'@', path)});
+    if (stats.isEmpty()) {
+        QCOMPARE(v->Summary->text(), QStringLiteral("表示するストリームはありません"));
+        return;
+    }
+    QCOMPARE(v->StatsLines(), stats);
+    QVERIFY(v->Paused());
+    QCOMPARE(v->View(), (AxisRange{0, 2}));
+    QVERIFY2(v->Summary->text().startsWith(QStringLiteral(
+                 "f.csv  2022/05/10 13:45:12 / Gain=1 / BUF ON / Sinc4 / 10sps / CH0 + CH1 / データ個数 3\n終了  3 件")),
+             qPrintable(v->Summary->text()));
 }
 
 QTEST_MAIN(TestLiveView)

@@ -12,7 +12,7 @@
 class FakeDialogs : public Dialogs {
 public:
     struct Shown {
-        enum Kind { Message, Question, SaveDialog } kind;
+        enum Kind { Message, Question, SaveDialog, OpenDialog } kind;
         QString caption;
         QString text; // the save dialog's: the name it offers
     };
@@ -27,6 +27,13 @@ public:
         return answerYes;
     }
     QString GetSaveFileName(QWidget* parent, const SaveDialogRequest& request) override;
+    // Records the title and the filters (joined by ";;"); answers openPath.
+    QString GetOpenFileName(QWidget*, const QString& title, const QStringList& filters) override
+    {
+        shown.append({Shown::OpenDialog, title, filters.join(QStringLiteral(";;"))});
+        return openPath;
+    }
+    QString openPath;      // the open dialog's result ("" = Cancel)
 
     // --- Answers -----------------------------------------------------------
     bool answerYes = true; // AskYesNo's answer

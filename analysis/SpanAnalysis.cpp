@@ -1,0 +1,220 @@
+#include "analysis/SpanAnalysis.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <numeric>
+
+#include "measure/SampleBlock.h"
+
+namespace {
+
+// A long span's spectrum is folded in pieces of this many segments.
+constexpr int kFoldSegments = 64;
+constexpr int kHop = kMaxSegment / 2;
+constexpr size_t kFoldValues = size_t(kFoldSegments + 1) * kHop;
+
+struct Moments {
+    qint64 n = 0;
+    double mean = 0, m2 = 0, min = 0, max = 0;
+};
+
+// Pairwise update of two groups' mean and squared deviations.
+void merge(Moments& a, const NoiseStats& b)
+{
+    if (b.count == 0)
+        return;
+    const double m2b = b.rms * b.rms * double(b.count - 1);
+    if (a.n == 0) {
+        a = {b.count, b.mean, m2b, b.minimum, b.maximum};
+        return;
+    }
+    const double n = double(a.n + b.count);
+    const double delta = b.mean - a.mean;
+    a.mean += delta * double(b.count) / n;
+    a.m2 += m2b + delta * delta * double(a.n) * double(b.count) / n;
+    a.min = std::min(a.min, b.minimum);
+    a.max = std::max(a.max, b.maximum);
+    a.n += b.count;
+}
+
+// Adds the Welch density of the segments that start in values[0, n) and
+// end in it, at whole multiples of the half segment, to `sum` (weighted by
+// their number) and `segments`; returns where the next segment starts.
+size_t addSegments(const double* v, size_t n, double rate, std::vector<double>& sum, int& segments)
+{
+    const size_t used = n / kHop * kHop;
+    if (used < size_t(kMaxSegment))
+        return 0;
+    const double mean = std::accumulate(v, v + used, 0.0) / double(used);
+    if (!std::isfinite(mean))
+        return used - kHop;
+    static const std::vector<double> window = HannWindow(kMaxSegment);
+    int added = 0;
+    const std::vector<double> psd = WelchDensity(v, used, mean, rate, window, &added);
+    if (added > 0) {
+        if (sum.empty())
+            sum.assign(psd.size(), 0.0);
+        for (size_t k = 0; k < psd.size(); ++k)
+            sum[k] += psd[k] * added;
+        segments += added;
+    }
+    return size_t(added) * kHop;
+}
+
+} // namespace
+
+SpanAnalysis::SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, bool spectrum)
+    : hex_(hexCodes), wantHistogram_(histogram), wantSpectrum_(spectrum), rate_(sampleRate)
+{
+    block_.reserve(size_t(kSampleCapacity));
+}
+
+void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
+{
+    constexpr size_t mask = 4 * kMaxAllanCluster - 1; // a power of two above 2 kMaxAllanCluster
+    if (ring.empty()) {
+        offset = std::accumulate(v, v + count, 0.0) / double(count);
+        ring.assign(mask + 1, 0.0);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        prefix += v[i] - offset;
+        ring[++n & mask] = prefix;
+        // m times the difference of the means of the two clusters ending here.
+        size_t level = 0;
+        for (size_t m = 1; m <= kMaxAllanCluster && 2 * m <= n; m *= 2, ++level) {
+            if (squares.size() <= level)
+                squares.push_back(0.0);
+            const double d = prefix - 2 * ring[(n - m) & mask] + ring[(n - 2 * m) & mask];
+            squares[level] += d * d;
+        }
+    }
+}
+
+void SpanAnalysis::Add(double v)
+{
+    if (block_.size() == size_t(kSampleCapacity)) {
+        foldStats(block_.data(), block_.size());
+        if (wantSpectrum_)
+            allan_.Add(block_.data(), block_.size());
+        block_.clear();
+        folded_ = true;
+    }
+    block_.push_back(v);
+    ++count_;
+    if (wantHistogram_ && !overflow_) {
+        ++distinct_[v == 0 ? 0.0 : v]; // -0 and 0 are one bar
+        if (distinct_.size() > kMaxDistinctValues) {
+            overflow_ = true;
+            distinct_ = QHash<double, qint64>();
+        }
+    }
+    if (wantSpectrum_) {
+        spectrumTail_.push_back(v);
+        if (spectrumTail_.size() == kFoldValues)
+            foldSpectrum();
+    }
+}
+
+void SpanAnalysis::foldStats(const double* v, size_t n)
+{
+    Moments m{n_, mean_, m2_, min_, max_};
+    merge(m, ComputeNoiseStats(std::vector<double>(v, v + n), hex_));
+    n_ = m.n;
+    mean_ = m.mean;
+    m2_ = m.m2;
+    min_ = m.min;
+    max_ = m.max;
+}
+
+// Folds the segments that start in the tail and keeps the values from the
+// next segment start on.
+void SpanAnalysis::foldSpectrum()
+{
+    const size_t next = addSegments(spectrumTail_.data(), spectrumTail_.size(), rate_, psdSum_, segments_);
+    spectrumTail_.erase(spectrumTail_.begin(), spectrumTail_.begin() + std::ptrdiff_t(next));
+}
+
+NoiseStats SpanAnalysis::Stats() const
+{
+    if (!folded_)
+        return ComputeNoiseStats(block_, hex_);
+    Moments m{n_, mean_, m2_, min_, max_};
+    merge(m, ComputeNoiseStats(block_, hex_));
+    NoiseStats s;
+    s.hasResolution = hex_;
+    s.count = int(std::min<qint64>(m.n, INT_MAX));
+    s.mean = m.mean;
+    s.minimum = m.min;
+    s.maximum = m.max;
+    s.peakToPeak = m.max - m.min;
+    s.rms = m.n >= 2 ? std::sqrt(m.m2 / double(m.n - 1)) : 0;
+    if (hex_) {
+        s.effectiveBits = ResolutionBits(s.rms);
+        s.noiseFreeBits = ResolutionBits(s.peakToPeak);
+    }
+    return s;
+}
+
+Histogram SpanAnalysis::ComputedHistogram() const
+{
+    const NoiseStats s = Stats();
+    if (!folded_)
+        return ComputeHistogram(block_, hex_, s.mean, s.rms);
+    if (overflow_ || distinct_.isEmpty())
+        return Histogram();
+    // The layout follows from the distinct values alone (extremes and the
+    // step between neighbours); each bar then holds the counts of the
+    // distinct values it took, which come to it in order.
+    std::vector<double> keys;
+    for (auto it = distinct_.cbegin(); it != distinct_.cend(); ++it)
+        keys.push_back(it.key());
+    std::sort(keys.begin(), keys.end());
+    Histogram h = ComputeHistogram(keys, hex_, s.mean, s.rms);
+    size_t next = 0;
+    for (HistogramBin& bin : h.bins) {
+        qint64 total = 0;
+        for (int k = 0; k < bin.count && next < keys.size(); ++k)
+            total += distinct_.value(keys[next++]);
+        bin.count = int(std::min<qint64>(total, INT_MAX));
+    }
+    // The curve is drawn for the number of values it was given.
+    const double scale = double(count_) / double(keys.size());
+    for (NormalPoint& p : h.normal)
+        p.count *= scale;
+    return h;
+}
+
+Spectrum SpanAnalysis::ComputedSpectrum() const
+{
+    if (!folded_)
+        return ComputeSpectrum(block_, rate_, hex_);
+    // The segments that still fit the tail join the average.
+    std::vector<double> psd = psdSum_;
+    int segments = segments_;
+    addSegments(spectrumTail_.data(), spectrumTail_.size(), rate_, psd, segments);
+    if (segments == 0)
+        return Spectrum();
+    for (double& p : psd)
+        p /= segments;
+    return SpectrumFromDensity(psd, segments, rate_, hex_);
+}
+
+std::vector<AllanPoint> SpanAnalysis::ComputedAllan() const
+{
+    if (!folded_)
+        return ComputeAllanDeviation(block_, rate_);
+    std::vector<AllanPoint> points;
+    if (!wantSpectrum_ || !(rate_ > 0) || !std::isfinite(rate_))
+        return points;
+    AllanSums sums = allan_;
+    sums.Add(block_.data(), block_.size());
+    const size_t n = sums.n;
+    size_t level = 0;
+    for (size_t m = 1; m <= n / 10 && m <= kMaxAllanCluster && level < sums.squares.size(); m *= 2, ++level) {
+        const double terms = double(n - 2 * m + 1);
+        const double variance = sums.squares[level] / (double(m) * double(m)) / (2.0 * terms);
+        points.push_back({int(m), double(m) / rate_, std::sqrt(std::max(0.0, variance))});
+    }
+    return points;
+}

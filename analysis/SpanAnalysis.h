@@ -1,0 +1,85 @@
+#pragma once
+// The noise analysis of a span of any length, fed one value at a time in a
+// few MiB: statistics, the code histogram and the Welch spectrum of one
+// channel. A span of up to kSampleCapacity values gives exactly what
+// ComputeNoiseStats, ComputeHistogram and ComputeSpectrum give for the same
+// block (the values are kept and handed to them); a longer one is folded
+// block by block:
+//
+// - statistics: each block's exact figures, merged (pairwise update of
+//   mean and squared deviations), so no precision is lost to a running sum;
+// - histogram: the count of every distinct value (up to kMaxDistinctValues
+//   of them); the bars are laid out by ComputeHistogram over the distinct
+//   values, which decide the layout, and filled with their counts;
+// - spectrum: segments of kMaxSegment samples, half overlapping, over the
+//   whole span (pieces of 64 segments, each minus its own mean, so a slow
+//   drift over hours does not leak into the low bins), averaged; the floor
+//   and tones as for a block, no sine test (it needs the values);
+// - Allan deviation: the running sums of the overlapping estimator for
+//   clusters of 1, 2, 4, ... kMaxAllanCluster values, from a ring of the
+//   last 2 kMaxAllanCluster prefix sums.
+
+#include <QHash>
+#include <QtGlobal>
+#include <vector>
+
+#include "analysis/AllanDeviation.h"
+#include "analysis/Histogram.h"
+#include "analysis/NoiseDensity.h"
+#include "analysis/NoiseStats.h"
+
+// Distinct values a long span's histogram can count; beyond, it has none.
+constexpr int kMaxDistinctValues = 1 << 16;
+// Largest cluster of a long span's Allan deviation (109 s at 1200 sps); its
+// ring of prefix sums takes 4 MiB.
+constexpr size_t kMaxAllanCluster = size_t(1) << 17;
+
+class SpanAnalysis {
+public:
+    // `spectrum` (with the Allan deviation), `histogram`: what to compute
+    // beyond the statistics.
+    SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, bool spectrum);
+
+    void Add(double value);
+
+    qint64 Count() const { return count_; }
+    // Figures of everything added. NoiseStats::count saturates at INT_MAX;
+    // Count() has the true number.
+    NoiseStats Stats() const;
+    // Empty bins when there are more than kMaxDistinctValues distinct values
+    // (HistogramOverflow()) or none.
+    Histogram ComputedHistogram() const;
+    bool HistogramOverflow() const { return overflow_; }
+    Spectrum ComputedSpectrum() const;
+    std::vector<AllanPoint> ComputedAllan() const;
+
+private:
+    void foldStats(const double* v, size_t n);
+    void foldSpectrum();
+
+    bool hex_, wantHistogram_, wantSpectrum_;
+    double rate_;
+    qint64 count_ = 0;
+    std::vector<double> block_;      // values not yet folded (the whole span while short)
+    bool folded_ = false;            // block_ no longer holds the whole span
+    // Folded statistics.
+    qint64 n_ = 0;
+    double mean_ = 0, m2_ = 0, min_ = 0, max_ = 0;
+    // Histogram: value -> count.
+    QHash<double, qint64> distinct_;
+    bool overflow_ = false;
+    // Spectrum: summed density times segments, segments so far.
+    std::vector<double> psdSum_;
+    int segments_ = 0;
+    std::vector<double> spectrumTail_; // values after the last folded segment start
+    // Allan deviation of a folded span.
+    struct AllanSums {
+        double offset = 0;           // the first block's mean, taken from every value
+        double prefix = 0;           // sum of the values so far minus offset
+        size_t n = 0;                // values so far
+        std::vector<double> ring;    // prefix sums 0 .. n, the last 2 kMaxAllanCluster + 1
+        std::vector<double> squares; // per cluster 2^i: sum of squared second differences
+        void Add(const double* v, size_t count);
+    };
+    AllanSums allan_;
+};
