@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 runs=10000000
-targets=(fuzz_number fuzz_reply fuzz_receive fuzz_decode fuzz_datafile fuzz_analysis)
+targets=(fuzz_number fuzz_reply fuzz_receive fuzz_decode fuzz_datafile fuzz_analysis fuzz_datafile_read)
 while [ $# -gt 0 ]; do
   case "$1" in
     --smoke) runs=10000; shift ;;
