@@ -204,7 +204,7 @@ void TestDataFileFormat::readKnownBytes_data()
                                   << QStringList{} << ""
                                   << "not a data file (line 4 does not begin with \"フィルタ :\")";
     // Catches a binary file read as a header.
-    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\n\n\n", 21) << QStringList{} << ""
+    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\n\n\n", 19) << QStringList{} << ""
                             << "not a data file (line 2 holds control bytes)";
     // Catches an empty file read as a data file of no rows.
     QTest::newRow("empty") << QByteArray() << QStringList{} << "" << "an empty file, not a data file";
