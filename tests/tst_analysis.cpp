@@ -257,6 +257,20 @@ void TstAnalysis::spectrum_data()
     // Catches one unaveraged 2048-sample segment leaving 952 samples unused.
     QTest::newRow("3000 samples") << Signal(3000, 0, 10, 0, 0, 1200) << 1200.0 << true
                                   << QList<QPointF>{} << -143.245 << 0.3 << 11 << QPointF(nan, nan);
+    // 18432 = 4.5 x 4096 samples: still 4096-sample segments, (18432 - 4096) /
+    // 2048 + 1 = 8 of them; one sample fewer and 2048 fit 17 times.
+    // Catches the segment halved at the boundary, or kept below it.
+    QTest::newRow("18432 samples") << Signal(18432, 0, 10, 0, 0, 1200) << 1200.0 << true
+                                   << QList<QPointF>{} << -143.245 << 0.3 << 8 << QPointF(nan, nan);
+    QTest::newRow("18431 samples") << Signal(18431, 0, 10, 0, 0, 1200) << 1200.0 << true
+                                   << QList<QPointF>{} << -143.245 << 0.3 << 17 << QPointF(nan, nan);
+    // Drift of one cycle per segment (1200 / 4096 Hz, bin 1, -41.5 dBFS) under
+    // the 50 Hz tone: bins 0 and 1 are drift, never a tone. Catches the tone
+    // search starting at bin 1.
+    QTest::newRow("50 Hz over drift") << Signal(65535, 8388608, 10, 1048576, 50, 1200)
+                                             + Signal(65535, 0, 0, 100000, 1200.0 / 4096, 1200)
+                                      << 1200.0 << true << QList<QPointF>{{50, -18.06}} << -143.245 << 0.15 << 31
+                                      << QPointF(nan, nan);
     // 0.1 mV amplitude = 0.0707 mV RMS: -23.01 dB re 1 mV. Noise 0.002 mV at
     // 400 sps: 4e-6 / 200 = 2e-8 mV^2/Hz -> -76.99 dB; ceil(15904 / 2048) + 1 = 9.
     QTest::newRow("60 Hz mV") << Signal(20000, 1.5, 0.002, 0.1, 60, 400) << 400.0 << false
