@@ -25,8 +25,6 @@ namespace {
 
 const char16_t kImageSaveFailed[] = u"画像ファイルを保存出来ませんでした";
 
-// One wheel notch (or one + / - key) zooms by this factor.
-constexpr double kZoomStep = 1.25;
 // Zooming in stops when one sample is this many pixels from the next.
 constexpr double kMaxPixelsPerSample = 10;
 // Up to this many samples per pixel column they are joined by lines; above
@@ -34,8 +32,6 @@ constexpr double kMaxPixelsPerSample = 10;
 constexpr double kDirectSamplesPerColumn = 2;
 // From this many pixels per sample on, each sample is marked with a dot.
 constexpr double kMarkPixelsPerSample = 6;
-// Arrow keys move the picture by this part of its width or height.
-constexpr double kKeyPanPart = 0.1;
 
 // Value axis zoom stops at a few units of the last digit the labels show.
 double minValueSpan(bool hex, int gainIndex)

@@ -8,6 +8,12 @@
 
 #include <vector>
 
+// One wheel notch (or one + / - key) zooms by this factor, in the graph and
+// in the live view alike.
+constexpr double kZoomStep = 1.25;
+// Arrow keys move the picture by this part of its width or height.
+constexpr double kKeyPanPart = 0.1;
+
 struct AxisRange {
     double lo = 0, hi = 0;
     double span() const { return hi - lo; }

@@ -36,8 +36,6 @@ namespace {
 constexpr int kLeft = 78, kRight = 8, kTop = 4, kBottom = 22;
 // A paused view is never narrower than this many records.
 constexpr double kMinRecords = 8;
-constexpr double kZoomStep = 1.25;
-constexpr double kKeyPanPart = 0.1;
 // Frames are painted at most this often; the texts change at a readable pace.
 constexpr int kFrameMs = 16;
 constexpr int kTextMs = 250;
