@@ -13,14 +13,12 @@
 #include <memory>
 #include <optional>
 
-#include "analysis/SpanAnalysis.h"
+#include "analysis/FileSpan.h"
 #include "board/BoardLists.h"
 #include "cli/CliCommon.h"
 #include "cli/Stats.h"
 #include "datafile/DataFileReader.h"
 #include "measure/Decoding.h"
-#include "measure/SampleBlock.h"
-#include "stream/RecordSink.h"
 
 namespace {
 
@@ -47,13 +45,7 @@ const char kAnalyzeUsage[] =
     "Exit status: 0 figures printed, 2 usage error, 9 the file cannot be read, is\n"
     "not a data file or holds no records in the span.\n";
 
-// A --from/--to value: a record index, an offset in milliseconds from the
-// first record, or a local time (LocalTimeFromText's clock).
-struct SpanBound {
-    enum Kind { Index, Offset, Clock } kind = Index;
-    qint64 value = 0;
-};
-
+// A --from/--to value as a span bound.
 std::optional<SpanBound> boundOf(const QString& text)
 {
     static const QRegularExpression index(QStringLiteral("^\\d{1,18}$"));
@@ -65,102 +57,6 @@ std::optional<SpanBound> boundOf(const QString& text)
     if (t != kNoTime)
         return SpanBound{SpanBound::Clock, t};
     return std::nullopt;
-}
-
-// Takes the rows of the span into one SpanAnalysis per channel.
-class AnalyzeSink : public RecordSink {
-public:
-    AnalyzeSink(const DataFileReader& reader, std::optional<SpanBound> from, std::optional<SpanBound> to,
-                bool histogram, bool spectrum)
-        : reader_(reader), from_(from), to_(to), histogram_(histogram), spectrum_(spectrum) {}
-
-    bool Begin(const StreamInfo&) override
-    {
-        const DataFileHeader& h = reader_.Header();
-        for (int k = 0; k < h.channels; ++k)
-            channels.push_back(std::make_unique<SpanAnalysis>(h.content.hex, h.samplesPerSecond, histogram_, spectrum_));
-        return true;
-    }
-    bool Append(const SampleBlock& rows, int count, qint64 firstIndex) override
-    {
-        const DataFileHeader& h = reader_.Header();
-        const std::vector<qint64>& times = reader_.BlockTimes();
-        for (int i = 0; i < count; ++i) {
-            const qint64 index = firstIndex + i;
-            const qint64 clock = times.empty() ? kNoTime : times[size_t(i)];
-            if (index == 0)
-                firstClock_ = clock;
-            if (!inside(index, clock))
-                continue;
-            if (first < 0) {
-                first = index;
-                firstTime = clock;
-            }
-            last = index;
-            lastTime = clock;
-            for (int k = 0; k < h.channels; ++k) {
-                const int channel = h.channels == 2 ? k : h.content.channelMode;
-                channels[size_t(k)]->Add(DecodeField(rows, i, channel, h.content.hex));
-            }
-        }
-        return true;
-    }
-    bool Finish(qint64) override { return true; }
-    QString Error() const override { return {}; }
-
-    std::vector<std::unique_ptr<SpanAnalysis>> channels;
-    qint64 first = -1, last = -1;
-    qint64 firstTime = kNoTime, lastTime = kNoTime;
-    bool timeMissing = false; // a time bound met a row without a time
-
-private:
-    // The row's position on the bound's scale: its index, its offset from
-    // record 0 (time column, else index / rate), or its clock time.
-    std::optional<qint64> at(const SpanBound& b, qint64 index, qint64 clock)
-    {
-        switch (b.kind) {
-        case SpanBound::Index:
-            return index;
-        case SpanBound::Offset:
-            if (reader_.Header().timeColumn) {
-                if (clock == kNoTime || firstClock_ == kNoTime)
-                    break;
-                return clock - firstClock_;
-            }
-            return qint64(double(index) * 1000.0 / reader_.Header().samplesPerSecond);
-        case SpanBound::Clock:
-            if (clock == kNoTime)
-                break;
-            return clock;
-        }
-        timeMissing = true;
-        return std::nullopt;
-    }
-    bool inside(qint64 index, qint64 clock)
-    {
-        if (from_) {
-            const auto v = at(*from_, index, clock);
-            if (!v || *v < from_->value)
-                return false;
-        }
-        if (to_) {
-            const auto v = at(*to_, index, clock);
-            if (!v || *v >= to_->value)
-                return false;
-        }
-        return true;
-    }
-
-    const DataFileReader& reader_;
-    std::optional<SpanBound> from_, to_;
-    bool histogram_, spectrum_;
-    qint64 firstClock_ = kNoTime;
-};
-
-QString channelName(const DataFileHeader& h, int k)
-{
-    const int channel = h.channels == 2 ? k : h.content.channelMode;
-    return channel == 1 ? QStringLiteral("CH1") : QStringLiteral("CH0");
 }
 
 } // namespace
@@ -214,51 +110,44 @@ int RunAnalyze(const QStringList& args)
     if (int(json) + int(histogram) + int(spectrum) > 1)
         return usage(QStringLiteral("analyze: one of --json, --histogram and --spectrum"));
 
-    DataFileReader reader;
-    if (!reader.Open(path)) {
-        Complain(reader.Error());
-        return kExitInput;
+    FileSpanRequest request;
+    request.from = from;
+    request.to = to;
+    request.histogram = histogram;
+    request.spectrum = spectrum || !histogram;
+    const FileSpanResult result = AnalyzeFileSpan(path, request);
+    if (result.outcome == FileSpanResult::BadBound) {
+        Complain(result.error);
+        return kExitUsage;
     }
-    const DataFileHeader& h = reader.Header();
-    for (const auto& b : {from, to}) {
-        if (b && b->kind == SpanBound::Clock && !h.timeColumn) {
-            Complain(path + QStringLiteral(": no time column; give --from/--to as record indexes or offsets (90s)"));
-            return kExitUsage;
-        }
-        if (b && b->kind == SpanBound::Offset && !h.timeColumn && h.samplesPerSecond <= 0) {
-            Complain(path + QStringLiteral(": neither a time column nor a data rate; give --from/--to as record indexes"));
-            return kExitUsage;
-        }
-    }
-    AnalyzeSink sink(reader, from, to, histogram, spectrum || !histogram);
-    const bool read = reader.ReadRows(sink);
-    const QStringList findings = reader.Report().Describe();
+    const DataFileHeader& h = result.header;
+    const QStringList findings = result.report.Describe();
     for (const QString& f : findings)
         Complain(path + QStringLiteral(": ") + f);
-    if (!read) {
-        Complain(path + QStringLiteral(": ") + reader.Error());
+    if (result.outcome != FileSpanResult::Done) {
+        Complain(result.error);
         return kExitInput;
     }
-    if (sink.timeMissing)
+    if (result.timeMissing)
         Complain(path + QStringLiteral(": rows without a time were left out of the span"));
-    if (sink.first < 0) {
-        Complain(path + QStringLiteral(": no records in the span (the file holds %1)").arg(reader.Report().rows));
+    if (result.first < 0) {
+        Complain(path + QStringLiteral(": no records in the span (the file holds %1)").arg(result.report.rows));
         return kExitInput;
     }
 
     const bool hex = h.content.hex;
     std::vector<NoiseStats> stats;
-    for (const auto& c : sink.channels)
+    for (const auto& c : result.channels)
         stats.push_back(c->Stats());
 
     if (histogram) {
         QByteArray out = "channel,lower,center,count\n";
-        for (size_t k = 0; k < sink.channels.size(); ++k) {
-            if (sink.channels[k]->HistogramOverflow())
+        for (size_t k = 0; k < result.channels.size(); ++k) {
+            if (result.channels[k]->HistogramOverflow())
                 Complain(path + QStringLiteral(": %1: more than %2 distinct values, no histogram; choose a shorter span")
-                                    .arg(channelName(h, int(k))).arg(kMaxDistinctValues));
-            const QByteArray name = channelName(h, int(k)).toLatin1();
-            for (const HistogramBin& b : sink.channels[k]->ComputedHistogram().bins)
+                                    .arg(result.ChannelName(int(k))).arg(kMaxDistinctValues));
+            const QByteArray name = result.ChannelName(int(k)).toLatin1();
+            for (const HistogramBin& b : result.channels[k]->ComputedHistogram().bins)
                 out += name + ',' + QByteArray::number(b.lower, 'g', 12) + ',' + QByteArray::number(b.center, 'g', 12)
                        + ',' + QByteArray::number(b.count) + '\n';
         }
@@ -267,12 +156,12 @@ int RunAnalyze(const QStringList& args)
         return kExitOk;
     }
     std::vector<Spectrum> spectra;
-    for (const auto& c : sink.channels)
+    for (const auto& c : result.channels)
         spectra.push_back(c->ComputedSpectrum());
     if (spectrum) {
         QByteArray out = "channel,frequency_hz,density_db\n";
         for (size_t k = 0; k < spectra.size(); ++k) {
-            const QByteArray name = channelName(h, int(k)).toLatin1();
+            const QByteArray name = result.ChannelName(int(k)).toLatin1();
             for (size_t b = 0; b < spectra[k].density.size(); ++b)
                 out += name + ',' + QByteArray::number(spectra[k].frequency[b], 'g', 12) + ','
                        + QByteArray::number(spectra[k].density[b], 'f', 3) + '\n';
@@ -290,7 +179,7 @@ int RunAnalyze(const QStringList& args)
         const int slot = (h.channels == 2 ? int(k) : h.content.channelMode) * 2;
         ext[slot] = stats[k].maximum;
         ext[slot + 1] = stats[k].minimum;
-        figures.push_back({channelName(h, int(k)), stats[k], spectra[k], sink.channels[k]->ComputedAllan()});
+        figures.push_back({result.ChannelName(int(k)), stats[k], spectra[k], result.channels[k]->ComputedAllan()});
     }
     const QString ppLine = PeakToPeakText(h.content.channelMode, hex, gainCode, ext[0], ext[1], ext[2], ext[3]);
     const double rate = h.samplesPerSecond;
@@ -304,13 +193,13 @@ int RunAnalyze(const QStringList& args)
             {QStringLiteral("rate"), h.content.rateEntry}, {QStringLiteral("channel"), h.content.channelEntry},
             {QStringLiteral("count"), double(h.declaredCount)},
             {QStringLiteral("timeColumn"), h.timeColumn}};
-        QJsonObject span{{QStringLiteral("from"), double(sink.first)}, {QStringLiteral("to"), double(sink.last + 1)},
-                         {QStringLiteral("records"), double(sink.last + 1 - sink.first)},
-                         {QStringLiteral("fileRecords"), double(reader.Report().rows)}};
-        if (sink.firstTime != kNoTime)
-            span[QStringLiteral("fromTime")] = LocalTimeText(sink.firstTime);
-        if (sink.lastTime != kNoTime)
-            span[QStringLiteral("lastTime")] = LocalTimeText(sink.lastTime);
+        QJsonObject span{{QStringLiteral("from"), double(result.first)}, {QStringLiteral("to"), double(result.last + 1)},
+                         {QStringLiteral("records"), double(result.last + 1 - result.first)},
+                         {QStringLiteral("fileRecords"), double(result.report.rows)}};
+        if (result.firstTime != kNoTime)
+            span[QStringLiteral("fromTime")] = LocalTimeText(result.firstTime);
+        if (result.lastTime != kNoTime)
+            span[QStringLiteral("lastTime")] = LocalTimeText(result.lastTime);
         j[QStringLiteral("span")] = span;
         j[QStringLiteral("findings")] = QJsonArray::fromStringList(findings);
         PrintFigures(ppLine, figures, hex, rate, true, PrintLine, j);
@@ -320,12 +209,12 @@ int RunAnalyze(const QStringList& args)
 
     PrintFigures(ppLine, figures, hex, rate, false, PrintLine);
     QString span = QStringLiteral("span: records %1 to %2 (%3 of %4)")
-                       .arg(sink.first)
-                       .arg(sink.last)
-                       .arg(sink.last + 1 - sink.first)
-                       .arg(reader.Report().rows);
-    if (sink.firstTime != kNoTime && sink.lastTime != kNoTime)
-        span += QStringLiteral(", ") + LocalTimeText(sink.firstTime) + QStringLiteral(" to ") + LocalTimeText(sink.lastTime);
+                       .arg(result.first)
+                       .arg(result.last)
+                       .arg(result.last + 1 - result.first)
+                       .arg(result.report.rows);
+    if (result.firstTime != kNoTime && result.lastTime != kNoTime)
+        span += QStringLiteral(", ") + LocalTimeText(result.firstTime) + QStringLiteral(" to ") + LocalTimeText(result.lastTime);
     PrintLine(span);
     std::fflush(stdout);
     return kExitOk;
