@@ -55,6 +55,22 @@ void AllanPage::Show(const std::vector<std::pair<QString, const std::vector<doub
         recompute();
 }
 
+void AllanPage::ShowPoints(const std::vector<std::pair<QString, std::vector<AllanPoint>>>& channels,
+                           double sampleRate, const QString& unit)
+{
+    channels_.clear();
+    names_.clear();
+    points_.clear();
+    for (const auto& [name, points] : channels) {
+        names_.push_back(name);
+        points_.push_back(points);
+    }
+    sampleRate_ = sampleRate;
+    unit_ = unit;
+    pending_ = false;
+    draw();
+}
+
 void AllanPage::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -65,20 +81,27 @@ void AllanPage::showEvent(QShowEvent* event)
 void AllanPage::recompute()
 {
     pending_ = false;
-    const auto& channels = channels_;
-    const double sampleRate = sampleRate_;
-    const QString& unit = unit_;
     points_.clear();
+    names_.clear();
+    for (const auto& [name, values] : channels_) {
+        names_.push_back(name);
+        points_.push_back(ComputeAllanDeviation(values, sampleRate_));
+    }
+    draw();
+}
+
+void AllanPage::draw()
+{
     for (QLineSeries* s : series_) {
         s->clear();
         s->setVisible(false);
     }
     QStringList lines;
     double lowX = 0, highX = 0, lowY = 0, highY = 0;
-    for (const auto& [name, values] : channels) {
-        points_.push_back(ComputeAllanDeviation(values, sampleRate));
-        const std::vector<AllanPoint>& p = points_.back();
-        lines << name + QStringLiteral(": ") + AllanMinimumText(p, unit);
+    for (size_t k = 0; k < points_.size(); ++k) {
+        const QString& name = names_[k];
+        const std::vector<AllanPoint>& p = points_[k];
+        lines << name + QStringLiteral(": ") + AllanMinimumText(p, unit_);
         QLineSeries* s = series_[name == QLatin1String("CH1") ? 1 : 0];
         s->setName(name);
         for (const AllanPoint& a : p) {
@@ -98,8 +121,8 @@ void AllanPage::recompute()
         x_->setRange(std::pow(10, std::floor(std::log10(lowX))), std::pow(10, std::ceil(std::log10(highX) + 1e-9)));
         y_->setRange(std::pow(10, std::floor(std::log10(lowY))), std::pow(10, std::ceil(std::log10(highY) + 1e-9)));
     }
-    y_->setTitleText(QStringLiteral("アラン偏差 [") + unit + u']');
-    Minimum->setText(channels.empty() ? QStringLiteral("---")
-                     : sampleRate > 0 ? lines.join(u'\n')
+    y_->setTitleText(QStringLiteral("アラン偏差 [") + unit_ + u']');
+    Minimum->setText(names_.empty() ? QStringLiteral("---")
+                     : sampleRate_ > 0 ? lines.join(u'\n')
                                       : QStringLiteral("データレート不明のため τ がわかりません"));
 }

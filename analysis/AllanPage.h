@@ -26,6 +26,10 @@ public:
     void Show(const std::vector<std::pair<QString, const std::vector<double>*>>& channels, double sampleRate,
               const QString& unit);
 
+    // Shows curves computed elsewhere (a span's, see SpanAnalysis).
+    void ShowPoints(const std::vector<std::pair<QString, std::vector<AllanPoint>>>& channels, double sampleRate,
+                    const QString& unit);
+
     // The points shown, per channel in the order given (none computed yet
     // while the page has not shown since the last block).
     const std::vector<std::vector<AllanPoint>>& Points() const { return points_; }
@@ -36,6 +40,7 @@ protected:
 
 private:
     void recompute();
+    void draw();
 
     std::vector<std::pair<QString, std::vector<double>>> channels_;
     double sampleRate_ = 0;
@@ -45,5 +50,6 @@ private:
     QLineSeries* series_[2] = {nullptr, nullptr};
     QLogValueAxis* x_ = nullptr;
     QLogValueAxis* y_ = nullptr;
+    std::vector<QString> names_;
     std::vector<std::vector<AllanPoint>> points_;
 };

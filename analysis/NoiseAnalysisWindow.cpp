@@ -4,6 +4,8 @@
 #include <QChart>
 #include <QChartView>
 #include <QClipboard>
+#include <QCloseEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,6 +24,7 @@
 #include <cmath>
 
 #include "analysis/AllanPage.h"
+#include "analysis/FileSpan.h"
 #include "analysis/NoiseDensityText.h"
 #include "app/Form1.h"
 #include "measure/Decoding.h"
@@ -65,7 +68,23 @@ QColor channelColor(int index) { return index == 0 ? QColor(0, 0, 255) : QColor(
 
 QString unitText(bool hex) { return hex ? QStringLiteral("digit") : QStringLiteral("mV"); }
 
+// How often the progress of a span's analysis is shown.
+constexpr int kProgressMs = 200;
+
 } // namespace
+
+// A file span analysed on its own thread. The thread writes only `result`
+// and `channels`, and the window reads them only after joining it.
+struct NoiseAnalysisWindow::SpanJob {
+    quint64 id = 0;
+    QString path;
+    qint64 first = 0, end = 0;
+    std::atomic<bool> cancel{false};
+    std::atomic<qint64> rows{0};
+    FileSpanResult result;
+    std::vector<Channel> channels;
+    std::thread thread;
+};
 
 NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(owner)
 {
@@ -129,10 +148,13 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     Allan = new AllanPage;
     Tabs->addTab(Allan, QStringLiteral("アラン偏差(&A)"));
 
+    CancelButton = new QPushButton(QStringLiteral("解析を中止(&X)"), this);
+    CancelButton->setVisible(false);
     CopyText = new QPushButton(QStringLiteral("テキストでコピー(&T)"), this);
     CopyImage = new QPushButton(QStringLiteral("グラフを画像でコピー(&G)"), this);
     CloseButton = new QPushButton(QStringLiteral("閉じる(&C)"), this);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(CancelButton);
     buttons->addWidget(CopyText);
     buttons->addWidget(CopyImage);
     buttons->addStretch(1);
@@ -157,6 +179,10 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
         QGuiApplication::clipboard()->setImage(page->grab().toImage());
     });
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(CancelButton, &QPushButton::clicked, this, &NoiseAnalysisWindow::CancelSpan);
+    progress_ = new QTimer(this);
+    progress_->setInterval(kProgressMs);
+    connect(progress_, &QTimer::timeout, this, &NoiseAnalysisWindow::showSpanProgress);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
     // The spectrum costs the most; it is computed when its tab is shown.
     connect(Tabs, &QTabWidget::currentChanged, this, [this](int index) {
@@ -168,7 +194,156 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     Refresh();
 }
 
-NoiseAnalysisWindow::~NoiseAnalysisWindow() = default;
+NoiseAnalysisWindow::~NoiseAnalysisWindow()
+{
+    stopJob();
+}
+
+void NoiseAnalysisWindow::closeEvent(QCloseEvent* event)
+{
+    stopJob();
+    QWidget::closeEvent(event);
+}
+
+void NoiseAnalysisWindow::stopJob()
+{
+    if (!job_)
+        return;
+    // The reader stops at its next block of rows: a wait of a moment.
+    job_->cancel = true;
+    job_->thread.join();
+    job_.reset();
+    progress_->stop();
+    CancelButton->setVisible(false);
+}
+
+void NoiseAnalysisWindow::CancelSpan()
+{
+    if (!job_)
+        return;
+    stopJob();
+    Summary->setText(QStringLiteral("解析を中止しました。"));
+}
+
+void NoiseAnalysisWindow::AnalyzeFileSpan(const QString& path, qint64 first, qint64 end)
+{
+    static quint64 lastId = 0;
+    stopJob();
+    span_ = true;
+    channels_.clear();
+    spectrumReady_ = false;
+    showChannels();
+    auto job = std::make_unique<SpanJob>();
+    job->id = ++lastId;
+    job->path = path;
+    job->first = std::max<qint64>(first, 0);
+    job->end = std::max(end, job->first);
+    SpanJob* j = job.get();
+    job_ = std::move(job);
+    j->thread = std::thread([this, j] {
+        FileSpanRequest request;
+        request.from = SpanBound{SpanBound::Index, j->first};
+        request.to = SpanBound{SpanBound::Index, j->end};
+        request.stopAfterSpan = true;
+        request.cancel = &j->cancel;
+        request.progress = [j](qint64 rows) { j->rows.store(rows, std::memory_order_relaxed); };
+        j->result = ::AnalyzeFileSpan(j->path, request);
+        if (j->result.outcome == FileSpanResult::Done) {
+            for (size_t k = 0; k < j->result.channels.size() && !j->cancel; ++k) {
+                const SpanAnalysis& a = *j->result.channels[k];
+                Channel c;
+                c.name = j->result.ChannelName(int(k));
+                c.stats = a.Stats();
+                c.histogram = a.ComputedHistogram();
+                c.histogramOverflow = a.HistogramOverflow();
+                c.spectrum = a.ComputedSpectrum();
+                c.allan = a.ComputedAllan();
+                j->channels.push_back(std::move(c));
+            }
+        }
+        const quint64 id = j->id;
+        // Dropped by Qt if the window is gone by then.
+        QMetaObject::invokeMethod(this, [this, id] {
+            if (job_ && job_->id == id)
+                spanDone(job_.get());
+        }, Qt::QueuedConnection);
+    });
+    CancelButton->setVisible(true);
+    progress_->start();
+    showSpanProgress();
+}
+
+void NoiseAnalysisWindow::showSpanProgress()
+{
+    if (!job_)
+        return;
+    const qint64 rows = job_->rows.load(std::memory_order_relaxed);
+    const int percent = job_->end > 0 ? int(std::clamp<qint64>(rows * 100 / job_->end, 0, 100)) : 0;
+    Summary->setText(QStringLiteral("解析中: %1  記録 %2 – %3  %4 %")
+                         .arg(QFileInfo(job_->path).fileName())
+                         .arg(job_->first)
+                         .arg(job_->end - 1)
+                         .arg(percent));
+}
+
+void NoiseAnalysisWindow::spanDone(SpanJob* job)
+{
+    job->thread.join();
+    std::unique_ptr<SpanJob> done = std::move(job_);
+    progress_->stop();
+    CancelButton->setVisible(false);
+    const FileSpanResult& r = done->result;
+    const QString name = QFileInfo(done->path).fileName();
+    if (r.outcome != FileSpanResult::Done || r.first < 0) {
+        channels_.clear();
+        showChannels();
+        Summary->setText(r.outcome == FileSpanResult::Cancelled ? QStringLiteral("解析を中止しました。")
+                         : r.first < 0 && r.outcome == FileSpanResult::Done
+                             ? name + QStringLiteral(": 範囲に記録がありません")
+                             : r.error);
+        emit Updated();
+        return;
+    }
+    channels_ = std::move(done->channels);
+    hex_ = r.header.content.hex;
+    sampleRate_ = r.header.samplesPerSecond;
+    QStringList names;
+    for (const Channel& c : channels_)
+        names << c.name;
+    QString text = name + QStringLiteral(" / 記録 %1 – %2 (%3 個) / ").arg(r.first).arg(r.last).arg(r.last - r.first + 1)
+                   + names.join(QStringLiteral(", ")) + QStringLiteral(" / ")
+                   + (sampleRate_ > 0 ? r.header.content.rateEntry : QStringLiteral("データレート不明"))
+                   + QStringLiteral(" / ")
+                   + (hex_ ? QStringLiteral("バイナリデータ [digit]") : QStringLiteral("mVデータ [mV]"));
+    for (const Channel& c : channels_)
+        if (c.histogramOverflow)
+            text += QStringLiteral(" / ") + c.name + QStringLiteral(": 値の種類が %1 を超えるためヒストグラムはありません")
+                                                      .arg(kMaxDistinctValues);
+    Summary->setText(text);
+    showChannels();
+    emit Updated();
+}
+
+void NoiseAnalysisWindow::showChannels()
+{
+    showStats();
+    showHistograms();
+    if (span_) {
+        std::vector<std::pair<QString, std::vector<AllanPoint>>> allan;
+        for (const Channel& c : channels_)
+            allan.emplace_back(c.name, c.allan);
+        Allan->ShowPoints(allan, sampleRate_, unitText(hex_));
+        // Computed with the rest on the worker thread: drawn now.
+        showSpectrum();
+        return;
+    }
+    std::vector<std::pair<QString, const std::vector<double>*>> allan;
+    for (const Channel& c : channels_)
+        allan.emplace_back(c.name, &c.values);
+    Allan->Show(allan, sampleRate_, unitText(hex_));
+    if (Tabs->currentIndex() == kSpectrumTab)
+        showSpectrum();
+}
 
 void NoiseAnalysisWindow::scheduleRefresh()
 {
@@ -191,6 +366,9 @@ void NoiseAnalysisWindow::Refresh()
             Summary->setText(QStringLiteral("測定中です。ブロックが終わると表示します。"));
         return;
     }
+    // A block replaces a file span's analysis, running or shown.
+    stopJob();
+    span_ = false;
     const int count = std::clamp(int(owner_->RecvCount), 0, kSampleCapacity);
     const int mode = owner_->ChannelMode;
     hex_ = owner_->MeasuredHex;
@@ -229,14 +407,7 @@ void NoiseAnalysisWindow::Refresh()
                 text += QStringLiteral(" / ") + c.name + QStringLiteral(" 不正値 ") + QString::number(c.stats.invalid);
         Summary->setText(text);
     }
-    showStats();
-    showHistograms();
-    std::vector<std::pair<QString, const std::vector<double>*>> allan;
-    for (const Channel& c : channels_)
-        allan.emplace_back(c.name, &c.values);
-    Allan->Show(allan, sampleRate_, unitText(hex_));
-    if (Tabs->currentIndex() == kSpectrumTab)
-        showSpectrum();
+    showChannels();
     emit Updated();
 }
 
@@ -358,7 +529,8 @@ void NoiseAnalysisWindow::showSpectrum()
         series->setVisible(false);
     }
     for (Channel& c : channels_) {
-        c.spectrum = ComputeSpectrum(c.values, sampleRate_, hex_);
+        if (!span_)
+            c.spectrum = ComputeSpectrum(c.values, sampleRate_, hex_);
         const Spectrum& sp = c.spectrum;
         QList<QPointF> points;
         points.reserve(qsizetype(sp.density.size()));
@@ -392,7 +564,8 @@ void NoiseAnalysisWindow::showSpectrum()
                          + QStringLiteral(" dB, SINAD ") + cells[7] + QStringLiteral(" dB, SFDR ") + cells[8]
                          + QStringLiteral(" dB, ENOB ") + cells[9] + QStringLiteral(" bit");
     }
-    Peaks->setText(channels_.empty() ? QStringLiteral("ブロックがありません。") : lines.join(u'\n'));
+    Peaks->setText(channels_.empty() ? (span_ ? QString() : QStringLiteral("ブロックがありません。"))
+                                     : lines.join(u'\n'));
 
     // With no spectrum to draw the message stands alone, without empty axes.
     spectrumView_->setVisible(any);

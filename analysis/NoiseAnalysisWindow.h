@@ -2,13 +2,20 @@
 // "ノイズ解析": a tool window of Form1 that shows the noise figures,
 // histogram and spectrum of the last block and follows each new one. It only
 // reads the block (through the decoding functions) and changes nothing in
-// the main window.
+// the main window. A span of a data file (chosen in the live view) can be
+// handed to it instead: that span, of any length, is read and analysed on a
+// worker thread (analysis/FileSpan) while the window stays responsive, until
+// the next block replaces it.
 
 #include <QString>
 #include <QWidget>
+#include <atomic>
+#include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "analysis/AllanDeviation.h"
 #include "analysis/Histogram.h"
 #include "analysis/NoiseStats.h"
 #include "analysis/NoiseDensity.h"
@@ -23,7 +30,9 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 class QTabWidget;
+class QTimer;
 class QVBoxLayout;
+struct FileSpanResult;
 
 class NoiseAnalysisWindow : public QWidget {
     Q_OBJECT
@@ -34,6 +43,15 @@ public:
     // Reads the owner's last block and shows it (the spectrum when its tab is
     // shown). While a measurement runs the last analysis stays.
     void Refresh();
+
+    // Analyses records first .. end - 1 of the data file at `path` (a
+    // cancelled or unfinished analysis before it is dropped). The window
+    // shows the progress, then the span's figures, or why there are none.
+    void AnalyzeFileSpan(const QString& path, qint64 first, qint64 end);
+    // A span's analysis is running.
+    bool Busy() const { return job_ != nullptr; }
+    // Stops a running span's analysis; the window says it was cancelled.
+    void CancelSpan();
 
     // The statistics as a tab-separated table; what "テキストでコピー" copies.
     QString StatsText() const;
@@ -46,6 +64,10 @@ public:
         NoiseStats stats;
         Histogram histogram;
         Spectrum spectrum;
+        // A file span's: its Allan deviation (the values are not kept) and
+        // whether it had too many distinct values for a histogram.
+        std::vector<AllanPoint> allan;
+        bool histogramOverflow = false;
     };
     const std::vector<Channel>& Channels() const { return channels_; }
     bool Hex() const { return hex_; }
@@ -56,6 +78,7 @@ public:
     QTabWidget* Tabs = nullptr;      // "ヒストグラム", "スペクトル"
     QLabel* Peaks = nullptr;         // the largest tones as text
     AllanPage* Allan = nullptr;      // "アラン偏差": chart and minimum
+    QPushButton* CancelButton = nullptr;  // "解析を中止": while a span is analysed
     QPushButton* CopyText = nullptr;
     QPushButton* CopyImage = nullptr;
     QPushButton* CloseButton = nullptr;
@@ -64,7 +87,15 @@ signals:
     // A block has been read and shown.
     void Updated();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    struct SpanJob;
+    void stopJob();
+    void spanDone(SpanJob* job);
+    void showSpanProgress();
+    void showChannels();
     void scheduleRefresh();
     void showStats();
     void showHistograms();
@@ -76,7 +107,10 @@ private:
     bool hex_ = true;
     double sampleRate_ = 0;
     bool spectrumReady_ = false;
+    bool span_ = false;  // channels_ hold a file span's figures, not the block's
     std::vector<Channel> channels_;
+    std::unique_ptr<SpanJob> job_;
+    QTimer* progress_ = nullptr;
     QWidget* histogramPage_ = nullptr;
     QVBoxLayout* histogramLayout_ = nullptr;
     struct HistogramPlot {

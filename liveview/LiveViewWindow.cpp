@@ -23,6 +23,8 @@
 #include "app/Dialogs.h"
 #include "app/Form1.h"
 #include "app/NumberReading.h"
+#include "analysis/NoiseAnalysisWindow.h"
+#include "board/BoardLists.h"
 #include "datafile/DataFileReader.h"
 #include "graphview/GraphView.h"
 #include "liveview/Recorder.h"
@@ -106,6 +108,10 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     CloseButton = new QPushButton(QStringLiteral("閉じる(&C)"), this);
     OpenButton = new QPushButton(QStringLiteral("ファイルを開く(&O)..."), this);
     OpenButton->setObjectName(QStringLiteral("liveOpen"));
+    AnalyzeButton = new QPushButton(QStringLiteral("範囲をノイズ解析(&A)"), this);
+    AnalyzeButton->setObjectName(QStringLiteral("liveAnalyze"));
+    AnalyzeButton->setToolTip(QStringLiteral(
+        "開いたファイルの選択範囲 (Shift を押しながらドラッグ)、選択がなければ表示範囲をノイズ解析します"));
 
     Chart = new LiveChart(this);
 
@@ -153,6 +159,7 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     top->addWidget(PauseButton);
     top->addStretch(1);
     top->addWidget(OpenButton);
+    top->addWidget(AnalyzeButton);
     top->addWidget(CloseButton);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -182,6 +189,7 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     connect(PauseButton, &QPushButton::toggled, this, [this] { Refresh(); });
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
     connect(OpenButton, &QPushButton::clicked, this, &LiveViewWindow::OpenClicked);
+    connect(AnalyzeButton, &QPushButton::clicked, this, &LiveViewWindow::AnalyzeClicked);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this), &QShortcut::activated, this,
             &LiveViewWindow::OpenClicked);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
@@ -277,6 +285,9 @@ void LiveViewWindow::begin()
     info.started = QDateTime::currentDateTime();
     history_.Begin(info);
     fileText_.clear();
+    filePath_.clear();
+    fileGain_ = -1;
+    selection_ = {0, 0};
     showRecording();
     view_ = {0, 1};
     rebuildStatsLabels();
@@ -320,11 +331,40 @@ bool LiveViewWindow::OpenFile(const QString& path, QString* error)
     const QStringList findings = reader.Report().Describe();
     if (!findings.isEmpty())
         fileText_ += u'\n' + findings.join(u'\n');
+    filePath_ = path;
+    // Millivolts are shown with the decimals of the file's gain.
+    fileGain_ = int(GainListEntries().indexOf(h.content.gainEntry));
+    selection_ = {0, 0};
     rebuildStatsLabels();
     PauseButton->setChecked(true);
     view_ = {0, std::max(1.0, double(history_.Count() - 1))};
     Refresh();
     return true;
+}
+
+void LiveViewWindow::Select(AxisRange span)
+{
+    const double last = std::max(0.0, double(history_.Count() - 1));
+    selection_ = {std::clamp(std::min(span.lo, span.hi), 0.0, last), std::clamp(std::max(span.lo, span.hi), 0.0, last)};
+    Refresh();
+}
+
+std::pair<qint64, qint64> LiveViewWindow::ChosenRecords() const
+{
+    const AxisRange r = selection_.hi > selection_.lo ? selection_ : view_;
+    // The records whose positions lie within the span.
+    const qint64 first = std::max<qint64>(0, qint64(std::ceil(r.lo)));
+    const qint64 end = std::min<qint64>(history_.Count(), qint64(std::floor(r.hi)) + 1);
+    return {first, std::max(first, end)};
+}
+
+void LiveViewWindow::AnalyzeClicked()
+{
+    if (filePath_.isEmpty())
+        return;
+    const auto [first, end] = ChosenRecords();
+    owner_->ShowNoiseAnalysis();
+    owner_->NoiseAnalysis()->AnalyzeFileSpan(filePath_, first, end);
 }
 
 void LiveViewWindow::records(int first, int count)
@@ -423,7 +463,7 @@ QStringList LiveViewWindow::StatsLines() const
 {
     QStringList lines;
     const bool hex = history_.Info().header.hex;
-    const int gain = owner_->GainIndex;
+    const int gain = fileGain_ >= 0 ? fileGain_ : owner_->GainIndex;
     for (int field : history_.Channels()) {
         const SpanStats s = history_.Stats(field, view_.lo, view_.hi);
         QString line = QStringLiteral("CH%1").arg(field);
@@ -445,6 +485,7 @@ QStringList LiveViewWindow::StatsLines() const
 
 void LiveViewWindow::showState()
 {
+    AnalyzeButton->setEnabled(!filePath_.isEmpty());
     if (!history_.HasStream()) {
         Summary->setText(QStringLiteral("表示するストリームはありません"));
         return;
@@ -486,7 +527,7 @@ LiveChart::LiveChart(LiveViewWindow* window) : QWidget(window), window_(window)
     setObjectName(QStringLiteral("liveChart"));
     setAccessibleName(QStringLiteral("リアルタイムのグラフ"));
     setAccessibleDescription(QStringLiteral(
-        "一時停止中は + と - で拡大縮小、左右の矢印で移動、Home で全体"));
+        "一時停止中は + と - で拡大縮小、左右の矢印で移動、Home で全体、Shift を押しながらドラッグで範囲を選択"));
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(320, 200);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -558,6 +599,16 @@ void LiveChart::paintEvent(QPaintEvent*)
     for (qint64 g : h.GapsIn(view.lo, view.hi)) {
         const double x = plot.left() + PixelOfSample(view, double(g), plot.width());
         p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    }
+
+    // The chosen span, shaded under the curves.
+    const AxisRange sel = window_->selection_;
+    if (sel.hi > sel.lo) {
+        const double x0 = std::clamp(PixelOfSample(view, sel.lo, plot.width()), 0.0, double(plot.width()));
+        const double x1 = std::clamp(PixelOfSample(view, sel.hi, plot.width()), 0.0, double(plot.width()));
+        QColor shade = palette().color(QPalette::Highlight);
+        shade.setAlpha(50);
+        p.fillRect(QRectF(plot.left() + x0, plot.top(), std::max(1.0, x1 - x0), plot.height()), shade);
     }
 
     const std::vector<int> fields = h.Channels();
@@ -644,16 +695,32 @@ void LiveChart::keyPressEvent(QKeyEvent* event)
     }
 }
 
+double LiveChart::recordAt(double x) const
+{
+    const AxisRange view = window_->view_;
+    return view.lo + (x - kLeft) / Columns() * view.span();
+}
+
 void LiveChart::mousePressEvent(QMouseEvent* event)
 {
     dragX_ = event->position().x();
     setFocus(Qt::MouseFocusReason);
+    // Shift and a drag choose a span; Shift and a click alone clear it.
+    selecting_ = (event->modifiers() & Qt::ShiftModifier) && window_->Paused();
+    if (selecting_) {
+        selectFrom_ = recordAt(dragX_);
+        window_->Select({selectFrom_, selectFrom_});
+    }
 }
 
 void LiveChart::mouseMoveEvent(QMouseEvent* event)
 {
     if (!(event->buttons() & Qt::LeftButton) || !window_->Paused())
         return;
+    if (selecting_) {
+        window_->Select({selectFrom_, recordAt(event->position().x())});
+        return;
+    }
     const double dx = event->position().x() - dragX_;
     dragX_ = event->position().x();
     window_->PanTime(-dx / Columns());

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <utility>
 #include <vector>
 
 #include "graphview/ViewMath.h"
@@ -82,6 +83,20 @@ public:
     // False, with `error` set, while a measurement runs or when the file is
     // refused (the history is then unchanged).
     bool OpenFile(const QString& path, QString* error);
+    // The opened file, empty while the view shows a stream.
+    QString FilePath() const { return filePath_; }
+
+    // A span chosen with Shift and a drag over the paused chart, in record
+    // indices; empty (lo == hi) when none is chosen.
+    AxisRange Selection() const { return selection_; }
+    void Select(AxisRange span);
+    // The records the button below hands on: those of the selection, else
+    // those of the visible span, as first .. end - 1.
+    std::pair<qint64, qint64> ChosenRecords() const;
+    // 「範囲をノイズ解析」: the chosen records of the opened file to the
+    // noise analysis window.
+    QPushButton* AnalyzeButton = nullptr;
+    void AnalyzeClicked();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -106,6 +121,9 @@ private:
     Recorder* recorder_ = nullptr;
     QString lastRecordName_;
     QString fileText_;  // header of an opened file; empty for a stream
+    QString filePath_;  // the opened file; empty for a stream
+    int fileGain_ = -1; // the opened file's gain (millivolt decimals); -1: the main window's
+    AxisRange selection_{0, 0};
     friend class LiveChart;
 };
 
@@ -133,6 +151,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
+    double recordAt(double x) const;  // record index under a point's x
     LiveViewWindow* window_;
     double dragX_ = 0;
+    bool selecting_ = false;
+    double selectFrom_ = 0;  // record index where a Shift drag began
 };

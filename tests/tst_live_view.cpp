@@ -5,6 +5,7 @@
 #include <QtWidgets>
 #include <cmath>
 
+#include "analysis/NoiseAnalysisWindow.h"
 #include "liveview/LiveViewWindow.h"
 #include "liveview/Recorder.h"
 #include "measure/PictureBox.h"
@@ -50,6 +51,7 @@ private slots:
     void recorderEnds();
     void openFile_data();
     void openFile();
+    void fileSpanAnalysis();
 };
 
 void TestLiveView::historyStats_data()
@@ -383,6 +385,123 @@ void TestLiveView::openFile()
     QVERIFY2(v->Summary->text().startsWith(QStringLiteral(
                  "f.csv  2022/05/10 13:45:12 / Gain=1 / BUF ON / Sinc4 / 10sps / CH0 + CH1 / データ個数 3\n終了  3 件")),
              qPrintable(v->Summary->text()));
+}
+
+namespace {
+
+// A data file of rows `rows` after the header of the openFile rows, with the
+// gain line and the columns' unit as given.
+QString writeDataFile(const QTemporaryDir& dir, const QByteArray& gain, const QByteArray& unit,
+                      const QByteArray& rows, int count)
+{
+    const QByteArray bytes = QByteArray::fromHex("8366815b835e") + "\r\n2022/05/10 13:45:12\r\n" + gain + "\r\n"
+                             + QByteArray::fromHex("83748342838b835e203a20") + "BUF ON / Sinc4\r\n"
+                             + QByteArray::fromHex("8366815b835e838c815b8367203a20") + "10sps\r\n"
+                             + QByteArray::fromHex("91aa92e882628267203a20") + "CH0 + CH1\r\n"
+                             + QByteArray::fromHex("8366815b835e8cc29094203a20") + QByteArray::number(count) + "\r\n"
+                             + "CH0=Ain0-Ain1 [" + unit + "],CH1=Ain2-Ain3 [" + unit + "]\r\n" + rows;
+    const QString path = dir.filePath(QStringLiteral("span%1.csv").arg(count));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return {};
+    return path;
+}
+
+} // namespace
+
+// Catches: a chosen span handed on with the wrong records (off by one at
+// either end, the selection ignored, or the visible span not used without
+// one), a span longer than a block cut to 65535 values, a cancelled or
+// replaced analysis whose late result still lands, a window closed while its
+// worker runs (std::terminate on a joinable thread), and millivolts of an
+// opened file shown with the main window's gain instead of the file's.
+void TestLiveView::fileSpanAnalysis()
+{
+    QTemporaryDir dir;
+    // CH0 = 1 .. 6, CH1 = 16 .. 96.
+    const QString small = writeDataFile(dir, "Gain=1", "hex",
+                                        "000001,000010\r\n000002,000020\r\n000003,000030\r\n"
+                                        "000004,000040\r\n000005,000050\r\n000006,000060\r\n", 6);
+    // 70000 rows cycling 0, 1, 2, 3 (CH0) and 3, 2, 1, 0 (CH1).
+    QByteArray many;
+    for (int i = 0; i < 70000; ++i)
+        many += "00000" + QByteArray::number(i % 4) + ",00000" + QByteArray::number(3 - i % 4) + "\r\n";
+    const QString large = writeDataFile(dir, "Gain=1", "hex", many, 70000);
+    // Gain=32 gives millivolts five decimals.
+    const QString millivolts = writeDataFile(dir, "Gain=32", "mV", "1.00001,-2.00002\r\n1.00003,-2.00004\r\n", 2);
+    QVERIFY(!small.isEmpty() && !large.isEmpty() && !millivolts.isEmpty());
+
+    BoardBench b(kVexloDemoProfile, true);
+    b.w->ShowLiveView();
+    LiveViewWindow* v = b.w->LiveView();
+    QString error;
+    QVERIFY(!v->AnalyzeButton->isEnabled());
+    QVERIFY2(v->OpenFile(small, &error), qPrintable(error));
+    QVERIFY(v->AnalyzeButton->isEnabled());
+
+    // Positions 1.4 .. 4.2 hold records 2, 3 and 4.
+    v->Select({4.2, 1.4});
+    QCOMPARE(v->ChosenRecords(), (std::pair<qint64, qint64>{2, 5}));
+    v->AnalyzeClicked();
+    NoiseAnalysisWindow* n = b.w->NoiseAnalysis();
+    QVERIFY(n && n->isVisible());
+    QSignalSpy updated(n, &NoiseAnalysisWindow::Updated);
+    QTRY_COMPARE(updated.size(), 1);
+    QCOMPARE(n->Summary->text(), QStringLiteral(
+        "span6.csv / 記録 2 – 4 (3 個) / CH0, CH1 / 10sps / バイナリデータ [digit]"));
+    QCOMPARE(n->Channels().size(), size_t(2));
+    const NoiseStats& s0 = n->Channels()[0].stats;
+    QCOMPARE(s0.count, 3);
+    QCOMPARE(s0.mean, 4.0);
+    QCOMPARE(s0.peakToPeak, 2.0);
+    QCOMPARE(s0.rms, 1.0);
+    QCOMPARE(n->Channels()[1].stats.mean, 64.0);  // 0x30, 0x40, 0x50
+    QCOMPARE(n->Channels()[1].stats.rms, 16.0);
+
+    // Without a selection the visible span: all six records.
+    v->Select({0, 0});
+    QCOMPARE(v->ChosenRecords(), (std::pair<qint64, qint64>{0, 6}));
+    v->AnalyzeClicked();
+    QTRY_COMPARE(updated.size(), 2);
+    QCOMPARE(n->Channels()[0].stats.mean, 3.5);
+
+    // Longer than a block: every one of the 70000 values, not 65535.
+    QVERIFY2(v->OpenFile(large, &error), qPrintable(error));
+    v->AnalyzeClicked();
+    QTRY_COMPARE(updated.size(), 3);
+    QVERIFY(n->Summary->text().startsWith(QStringLiteral("span70000.csv / 記録 0 – 69999 (70000 個)")));
+    const NoiseAnalysisWindow::Channel& c = n->Channels()[0];
+    QCOMPARE(c.stats.count, 70000);
+    QCOMPARE(c.stats.mean, 1.5);
+    QCOMPARE(c.stats.peakToPeak, 3.0);
+    // Sample variance: 1.25 × 70000 / 69999.
+    QVERIFY(std::fabs(c.stats.rms - std::sqrt(1.25 * 70000 / 69999)) < 1e-12);
+    QCOMPARE(c.histogram.bins.size(), size_t(4));
+    for (const HistogramBin& bin : c.histogram.bins)
+        QCOMPARE(bin.count, 17500);
+    QVERIFY(!c.allan.empty());
+
+    // Cancelled, or replaced by a block, before its result could land: the
+    // result never shows.
+    v->AnalyzeClicked();
+    n->CancelSpan();
+    QCOMPARE(n->Summary->text(), QStringLiteral("解析を中止しました。"));
+    QVERIFY(n->Channels().empty() && !n->Busy());
+    v->AnalyzeClicked();
+    n->Refresh();
+    QVERIFY(!n->Busy());
+    // Both workers were joined, so their results, if any, are queued by now.
+    QCoreApplication::processEvents();
+    QCOMPARE(updated.size(), 4);  // the block's refresh alone
+    QVERIFY(!n->Summary->text().contains(QStringLiteral("span70000")));
+    // Closed while its worker runs.
+    v->AnalyzeClicked();
+    n->close();
+    QTRY_VERIFY(!b.w->NoiseAnalysis());
+
+    QVERIFY2(v->OpenFile(millivolts, &error), qPrintable(error));
+    QCOMPARE(v->StatsLines()[0],
+             QStringLiteral("CH0  最新 1.00003 mV  最小 1.00001 mV  最大 1.00003 mV  平均 1.00002 mV  RMS 1.00002 mV  (2 件)"));
 }
 
 QTEST_MAIN(TestLiveView)
