@@ -459,6 +459,29 @@ void LiveViewWindow::rebuildStatsLabels()
     }
 }
 
+QString LiveViewWindow::ReadoutText(qint64 index) const
+{
+    if (!history_.HasStream() || index < 0 || index >= history_.Count())
+        return {};
+    const bool hex = history_.Info().header.hex;
+    const int gain = fileGain_ >= 0 ? fileGain_ : owner_->GainIndex;
+    auto text = [&](double v) { return hex ? number(v, 0) : MillivoltText(v, gain); };
+    QStringList parts{QStringLiteral("#%1").arg(index)};
+    const double rate = history_.Info().samplesPerSecond;
+    if (rate > 0)  // as many decimals as one period needs
+        parts << number(double(index) / rate, int(std::ceil(std::log10(rate) - 1e-9))) + QStringLiteral(" 秒");
+    for (int field : history_.Channels()) {
+        const SpanStats s = history_.Stats(field, double(index), double(index));
+        QString value = s.count == 0   ? QStringLiteral("---")
+                        : s.count == 1 ? text(s.last)
+                                       : text(s.min) + QStringLiteral(" – ") + text(s.max);
+        if (!hex && s.count > 0)
+            value += QStringLiteral(" mV");
+        parts << QStringLiteral("CH%1 %2").arg(field).arg(value);
+    }
+    return parts.join(QStringLiteral("  "));
+}
+
 QStringList LiveViewWindow::StatsLines() const
 {
     QStringList lines;
@@ -527,8 +550,10 @@ LiveChart::LiveChart(LiveViewWindow* window) : QWidget(window), window_(window)
     setObjectName(QStringLiteral("liveChart"));
     setAccessibleName(QStringLiteral("リアルタイムのグラフ"));
     setAccessibleDescription(QStringLiteral(
-        "一時停止中は + と - で拡大縮小、左右の矢印で移動、Home で全体、Shift を押しながらドラッグで範囲を選択"));
+        "一時停止中は + と - で拡大縮小、左右の矢印で移動、Home で全体、Shift を押しながらドラッグで範囲を選択。"
+        "Shift と左右の矢印で読み取り位置を 1 件ずつ移動"));
     setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);  // the readout follows the pointer
     setMinimumSize(320, 200);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -656,10 +681,39 @@ void LiveChart::paintEvent(QPaintEvent*)
         p.drawLines(lines.data(), int(lines.size()));
         p.restore();
     }
+    if (cursor_ >= 0 && cursor_ < h.Count() && cursor_ >= view.lo && cursor_ <= view.hi) {
+        // The readout: a line at the record and its values in a box beside it,
+        // on whichever side keeps the box inside the plot.
+        const double x = plot.left() + PixelOfSample(view, double(cursor_), plot.width());
+        p.setPen(QPen(Qt::darkGray, 0));
+        p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        const QString text = window_->ReadoutText(cursor_);
+        QRectF box(0, plot.top() + 2, fm.horizontalAdvance(text) + 8, fm.height() + 4);
+        box.moveLeft(x + 6 + box.width() <= plot.right() ? x + 6 : std::max(double(plot.left()), x - 6 - box.width()));
+        p.fillRect(box, QColor(255, 255, 240, 235));
+        p.setPen(QColor(128, 128, 128));
+        p.drawRect(box.adjusted(0, 0, -1, -1));
+        p.setPen(Qt::black);
+        p.drawText(box, Qt::AlignCenter, text);
+    }
     if (hasFocus()) {
         p.setPen(QPen(Qt::darkGray, 0, Qt::DotLine));
         p.drawRect(rect().adjusted(0, 0, -1, -1));
     }
+}
+
+void LiveChart::SetCursor(qint64 index)
+{
+    const qint64 count = window_->history_.Count();
+    cursor_ = count > 0 ? std::clamp<qint64>(index, 0, count - 1) : -1;
+    update();
+}
+
+void LiveChart::leaveEvent(QEvent* event)
+{
+    cursor_ = -1;
+    update();
+    QWidget::leaveEvent(event);
 }
 
 void LiveChart::wheelEvent(QWheelEvent* event)
@@ -674,6 +728,14 @@ void LiveChart::wheelEvent(QWheelEvent* event)
 
 void LiveChart::keyPressEvent(QKeyEvent* event)
 {
+    if ((event->modifiers() & Qt::ShiftModifier)
+        && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
+        // From the middle of the view when there is no cursor yet.
+        const AxisRange view = window_->view_;
+        const qint64 from = cursor_ >= 0 ? cursor_ : qint64(std::llround((view.lo + view.hi) / 2));
+        SetCursor(cursor_ < 0 ? from : from + (event->key() == Qt::Key_Left ? -1 : 1));
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Plus:
         window_->ZoomTime(kZoomStep, 0.5);
@@ -715,6 +777,10 @@ void LiveChart::mousePressEvent(QMouseEvent* event)
 
 void LiveChart::mouseMoveEvent(QMouseEvent* event)
 {
+    const qint64 count = window_->history_.Count();
+    const double at = recordAt(event->position().x());
+    cursor_ = count > 0 && event->position().x() >= kLeft ? std::clamp<qint64>(std::llround(at), 0, count - 1) : -1;
+    update();
     if (!(event->buttons() & Qt::LeftButton) || !window_->Paused())
         return;
     if (selecting_) {

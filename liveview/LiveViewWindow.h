@@ -50,6 +50,12 @@ public:
     void ZoomTime(double factor, double anchor);
     void PanTime(double part);
 
+    // The readout of record `index` as the chart shows it beside the
+    // pointer: "#3  0.3 秒  CH0 4  CH1 64". A record older than the raw values
+    // the history keeps reads as the extremes of its bucket ("CH0 0 – 3").
+    // Empty outside the stream.
+    QString ReadoutText(qint64 index) const;
+
     // One line per channel: what the statistics labels read.
     QStringList StatsLines() const;
 
@@ -142,6 +148,10 @@ public:
     };
     static ValueAxis FitValues(double lo, double hi, bool hex);
     int Columns() const;
+    // The record under the readout cursor (-1: none). The pointer moves it,
+    // as do Shift + Left / Right one record at a time.
+    qint64 Cursor() const { return cursor_; }
+    void SetCursor(qint64 index);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -149,11 +159,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     double recordAt(double x) const;  // record index under a point's x
     LiveViewWindow* window_;
     double dragX_ = 0;
     bool selecting_ = false;
+    qint64 cursor_ = -1;
     double selectFrom_ = 0;  // record index where a Shift drag began
 };

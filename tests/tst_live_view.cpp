@@ -413,8 +413,10 @@ QString writeDataFile(const QTemporaryDir& dir, const QByteArray& gain, const QB
 // either end, the selection ignored, or the visible span not used without
 // one), a span longer than a block cut to 65535 values, a cancelled or
 // replaced analysis whose late result still lands, a window closed while its
-// worker runs (std::terminate on a joinable thread), and millivolts of an
-// opened file shown with the main window's gain instead of the file's.
+// worker runs (std::terminate on a joinable thread), millivolts of an
+// opened file shown with the main window's gain instead of the file's, and a
+// readout of the wrong record or one that makes up a single value where the
+// history keeps only a bucket's extremes.
 void TestLiveView::fileSpanAnalysis()
 {
     QTemporaryDir dir;
@@ -422,11 +424,12 @@ void TestLiveView::fileSpanAnalysis()
     const QString small = writeDataFile(dir, "Gain=1", "hex",
                                         "000001,000010\r\n000002,000020\r\n000003,000030\r\n"
                                         "000004,000040\r\n000005,000050\r\n000006,000060\r\n", 6);
-    // 70000 rows cycling 0, 1, 2, 3 (CH0) and 3, 2, 1, 0 (CH1).
+    // 140000 rows cycling 0, 1, 2, 3 (CH0) and 3, 2, 1, 0 (CH1): more than a
+    // block and more than the history keeps as single values.
     QByteArray many;
-    for (int i = 0; i < 70000; ++i)
+    for (int i = 0; i < 140000; ++i)
         many += "00000" + QByteArray::number(i % 4) + ",00000" + QByteArray::number(3 - i % 4) + "\r\n";
-    const QString large = writeDataFile(dir, "Gain=1", "hex", many, 70000);
+    const QString large = writeDataFile(dir, "Gain=1", "hex", many, 140000);
     // Gain=32 gives millivolts five decimals.
     const QString millivolts = writeDataFile(dir, "Gain=32", "mV", "1.00001,-2.00002\r\n1.00003,-2.00004\r\n", 2);
     QVERIFY(!small.isEmpty() && !large.isEmpty() && !millivolts.isEmpty());
@@ -438,6 +441,11 @@ void TestLiveView::fileSpanAnalysis()
     QVERIFY(!v->AnalyzeButton->isEnabled());
     QVERIFY2(v->OpenFile(small, &error), qPrintable(error));
     QVERIFY(v->AnalyzeButton->isEnabled());
+    QCOMPARE(v->ReadoutText(3), QStringLiteral("#3  0.3 秒  CH0 4  CH1 64"));
+    v->Chart->setFocus();
+    QTest::keyClick(v->Chart, Qt::Key_Right, Qt::ShiftModifier);  // the middle of 0 .. 5
+    QTest::keyClick(v->Chart, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(v->Chart->Cursor(), qint64(4));
 
     // Positions 1.4 .. 4.2 hold records 2, 3 and 4.
     v->Select({4.2, 1.4});
@@ -465,20 +473,22 @@ void TestLiveView::fileSpanAnalysis()
     QTRY_COMPARE(updated.size(), 2);
     QCOMPARE(n->Channels()[0].stats.mean, 3.5);
 
-    // Longer than a block: every one of the 70000 values, not 65535.
+    // Longer than a block: every one of the 140000 values, not 65535.
     QVERIFY2(v->OpenFile(large, &error), qPrintable(error));
+    QCOMPARE(v->ReadoutText(0), QStringLiteral("#0  0.0 秒  CH0 0 – 3  CH1 0 – 3"));
+    QCOMPARE(v->ReadoutText(139999), QStringLiteral("#139999  13999.9 秒  CH0 3  CH1 0"));
     v->AnalyzeClicked();
     QTRY_COMPARE(updated.size(), 3);
-    QVERIFY(n->Summary->text().startsWith(QStringLiteral("span70000.csv / 記録 0 – 69999 (70000 個)")));
+    QVERIFY(n->Summary->text().startsWith(QStringLiteral("span140000.csv / 記録 0 – 139999 (140000 個)")));
     const NoiseAnalysisWindow::Channel& c = n->Channels()[0];
-    QCOMPARE(c.stats.count, 70000);
+    QCOMPARE(c.stats.count, 140000);
     QCOMPARE(c.stats.mean, 1.5);
     QCOMPARE(c.stats.peakToPeak, 3.0);
-    // Sample variance: 1.25 × 70000 / 69999.
-    QVERIFY(std::fabs(c.stats.rms - std::sqrt(1.25 * 70000 / 69999)) < 1e-12);
+    // Sample variance: 1.25 × 140000 / 139999.
+    QVERIFY(std::fabs(c.stats.rms - std::sqrt(1.25 * 140000 / 139999)) < 1e-12);
     QCOMPARE(c.histogram.bins.size(), size_t(4));
     for (const HistogramBin& bin : c.histogram.bins)
-        QCOMPARE(bin.count, 17500);
+        QCOMPARE(bin.count, 35000);
     QVERIFY(!c.allan.empty());
 
     // Cancelled, or replaced by a block, before its result could land: the
@@ -493,7 +503,7 @@ void TestLiveView::fileSpanAnalysis()
     // Both workers were joined, so their results, if any, are queued by now.
     QCoreApplication::processEvents();
     QCOMPARE(updated.size(), 4);  // the block's refresh alone
-    QVERIFY(!n->Summary->text().contains(QStringLiteral("span70000")));
+    QVERIFY(!n->Summary->text().contains(QStringLiteral("span140000")));
     // Closed while its worker runs.
     v->AnalyzeClicked();
     n->close();
@@ -502,6 +512,7 @@ void TestLiveView::fileSpanAnalysis()
     QVERIFY2(v->OpenFile(millivolts, &error), qPrintable(error));
     QCOMPARE(v->StatsLines()[0],
              QStringLiteral("CH0  最新 1.00003 mV  最小 1.00001 mV  最大 1.00003 mV  平均 1.00002 mV  RMS 1.00002 mV  (2 件)"));
+    QCOMPARE(v->ReadoutText(1), QStringLiteral("#1  0.1 秒  CH0 1.00003 mV  CH1 -2.00004 mV"));
 }
 
 QTEST_MAIN(TestLiveView)
