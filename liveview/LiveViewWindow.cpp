@@ -18,7 +18,9 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "app/Dialogs.h"
 #include "app/Form1.h"
@@ -69,6 +71,33 @@ QColor channelColor(int field)
 }
 
 } // namespace
+
+// A data file read on its own thread into a history of its own, which
+// replaces the window's when it is complete. The thread touches only
+// `reader`, `history`, `ok` and the atomics; the window reads the rest after
+// joining it.
+struct LiveViewWindow::Load : RecordSink {
+    quint64 id = 0;
+    QString path;
+    DataFileReader reader;
+    History history;
+    std::atomic<bool> cancel{false};
+    std::atomic<qint64> rows{0};
+    bool ok = false;
+    std::thread thread;
+
+    bool Begin(const StreamInfo& info) override { return history.Begin(info); }
+    bool Append(const SampleBlock& block, int count, qint64 firstIndex) override
+    {
+        if (cancel.load(std::memory_order_relaxed))
+            return false;
+        history.Append(block, count, firstIndex);
+        rows.store(firstIndex + count, std::memory_order_relaxed);
+        return true;
+    }
+    bool Finish(qint64 total) override { return history.Finish(total); }
+    QString Error() const override { return {}; }
+};
 
 // ---------------------------------------------------------------------------
 // Window
@@ -170,6 +199,9 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     layout->addWidget(RecordStatus);
     resize(820, 560);
 
+    loadClock_ = new QTimer(this);
+    loadClock_->setInterval(200);
+    connect(loadClock_, &QTimer::timeout, this, &LiveViewWindow::showState);
     frame_ = new QTimer(this);
     frame_->setSingleShot(true);
     frame_->setInterval(kFrameMs);
@@ -218,6 +250,7 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
 
 void LiveViewWindow::closeEvent(QCloseEvent* event)
 {
+    cancelLoad();
     // The recording belongs to the window: closing it ends the recording.
     recorder_->Stop();
     QWidget::closeEvent(event);
@@ -274,10 +307,14 @@ void LiveViewWindow::showRecording()
     RecordStatus->setText(text);
 }
 
-LiveViewWindow::~LiveViewWindow() = default;
+LiveViewWindow::~LiveViewWindow()
+{
+    cancelLoad();
+}
 
 void LiveViewWindow::begin()
 {
+    cancelLoad();
     StreamInfo info;
     info.header.channelMode = owner_->ChannelMode;
     info.header.hex = owner_->MeasuredHex;
@@ -312,34 +349,72 @@ bool LiveViewWindow::OpenFile(const QString& path, QString* error)
         *error = QStringLiteral("測定中はファイルを開けません");
         return false;
     }
-    DataFileReader reader;
-    if (!reader.Open(path)) {
-        *error = reader.Error();
+    static quint64 lastId = 0;
+    auto load = std::make_unique<Load>();
+    if (!load->reader.Open(path)) {
+        *error = load->reader.Error();
         return false;
     }
+    cancelLoad();
+    load->id = ++lastId;
+    load->path = path;
+    Load* l = load.get();
+    load_ = std::move(load);
     // The whole file in one pass; the history keeps it in bounded memory.
-    if (!reader.ReadRows(history_)) {
-        *error = path + QStringLiteral(": ") + reader.Error();
-        return false;
+    l->thread = std::thread([this, l] {
+        l->ok = l->reader.ReadRows(*l);
+        const quint64 id = l->id;
+        // Dropped by Qt if the window is gone by then.
+        QMetaObject::invokeMethod(this, [this, id] {
+            if (load_ && load_->id == id)
+                loaded(load_.get());
+        }, Qt::QueuedConnection);
+    });
+    showState();
+    return true;
+}
+
+void LiveViewWindow::cancelLoad()
+{
+    if (!load_)
+        return;
+    // The reader stops at its next block of rows.
+    load_->cancel = true;
+    load_->thread.join();
+    load_.reset();
+    showState();
+}
+
+void LiveViewWindow::loaded(Load* load)
+{
+    load->thread.join();
+    std::unique_ptr<Load> done = std::move(load_);
+    const QString& path = done->path;
+    if (!done->ok) {
+        showState();
+        owner_->WindowDialogs().Message(this, owner_->AppTitle(), path + QStringLiteral(": ") + done->reader.Error());
+        return;
     }
-    const DataFileHeader& h = reader.Header();
+    history_ = std::move(done->history);
+    const DataFileHeader& h = done->reader.Header();
     fileText_ = QFileInfo(path).fileName() + QStringLiteral("  ")
                 + QStringList{h.content.dateTime, h.content.gainEntry, h.content.filterCaption,
                               h.content.rateEntry, h.content.channelEntry,
                               QStringLiteral("データ個数 %1").arg(h.declaredCount)}
                       .join(QStringLiteral(" / "));
-    const QStringList findings = reader.Report().Describe();
+    const QStringList findings = done->reader.Report().Describe();
     if (!findings.isEmpty())
         fileText_ += u'\n' + findings.join(u'\n');
     filePath_ = path;
     // Millivolts are shown with the decimals of the file's gain.
     fileGain_ = int(GainListEntries().indexOf(h.content.gainEntry));
     selection_ = {0, 0};
+    Chart->SetCursor(-1);
     rebuildStatsLabels();
     PauseButton->setChecked(true);
     view_ = {0, std::max(1.0, double(history_.Count() - 1))};
     Refresh();
-    return true;
+    emit FileOpened();
 }
 
 void LiveViewWindow::Select(AxisRange span)
@@ -508,7 +583,19 @@ QStringList LiveViewWindow::StatsLines() const
 
 void LiveViewWindow::showState()
 {
-    AnalyzeButton->setEnabled(!filePath_.isEmpty());
+    AnalyzeButton->setEnabled(!filePath_.isEmpty() && !load_);
+    if (load_) {
+        // Until the file is read the window shows what it showed before.
+        const qint64 rows = load_->rows.load(std::memory_order_relaxed);
+        const qint64 declared = load_->reader.Header().declaredCount;
+        QString text = QStringLiteral("読み込み中: %1  %2 件").arg(QFileInfo(load_->path).fileName()).arg(rows);
+        if (declared > 0)
+            text += QStringLiteral(" / %1 件").arg(declared);
+        Summary->setText(text);
+        loadClock_->start();
+        return;
+    }
+    loadClock_->stop();
     if (!history_.HasStream()) {
         Summary->setText(QStringLiteral("表示するストリームはありません"));
         return;
@@ -705,7 +792,7 @@ void LiveChart::paintEvent(QPaintEvent*)
 void LiveChart::SetCursor(qint64 index)
 {
     const qint64 count = window_->history_.Count();
-    cursor_ = count > 0 ? std::clamp<qint64>(index, 0, count - 1) : -1;
+    cursor_ = count > 0 && index >= 0 ? std::min(index, count - 1) : -1;
     update();
 }
 

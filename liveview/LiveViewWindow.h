@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -86,9 +87,14 @@ public:
     void OpenClicked();
     // A data file into the history: all of it, paused, the view over the
     // whole file, the header and what the reading found above the chart.
-    // False, with `error` set, while a measurement runs or when the file is
-    // refused (the history is then unchanged).
+    // The header is read at once: false, with `error` set, while a
+    // measurement runs or when the file is refused (nothing changes then).
+    // The rows are read on a worker thread while the window shows how far it
+    // got and stays usable; the history is replaced when all are read, then
+    // FileOpened is emitted (a failed read shows its message and keeps the
+    // history). Another file, a measurement or closing the window cancel it.
     bool OpenFile(const QString& path, QString* error);
+    bool Loading() const { return load_ != nullptr; }
     // The opened file, empty while the view shows a stream.
     QString FilePath() const { return filePath_; }
 
@@ -104,10 +110,17 @@ public:
     QPushButton* AnalyzeButton = nullptr;
     void AnalyzeClicked();
 
+signals:
+    // An opened file's rows are all in the history and shown.
+    void FileOpened();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    struct Load;
+    void cancelLoad();
+    void loaded(Load* load);
     void showRecording();
     void begin();
     void records(int first, int count);
@@ -122,6 +135,7 @@ private:
     History history_;
     AxisRange view_{0, 1};
     QTimer* frame_ = nullptr;
+    QTimer* loadClock_ = nullptr;  // the reading's progress, shown while a file is read
     QElapsedTimer textClock_;
     QWidget* statsBox_ = nullptr;
     Recorder* recorder_ = nullptr;
@@ -130,6 +144,7 @@ private:
     QString filePath_;  // the opened file; empty for a stream
     int fileGain_ = -1; // the opened file's gain (millivolt decimals); -1: the main window's
     AxisRange selection_{0, 0};
+    std::unique_ptr<Load> load_;  // a file being read
     friend class LiveChart;
 };
 

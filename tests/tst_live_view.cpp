@@ -371,6 +371,7 @@ void TestLiveView::openFile()
     QTest::keyClick(b.w.get(), Qt::Key_O, Qt::ControlModifier);
     LiveViewWindow* v = b.w->LiveView();
     QVERIFY(v);
+    QTRY_VERIFY(!v->Loading());
     QCOMPARE(b.dialogs.texts(FakeDialogs::Shown::OpenDialog),
              QStringList{QStringLiteral("データファイル (*.csv *.CSV);;すべてのファイル (*)")});
     QCOMPARE(b.dialogs.texts(FakeDialogs::Shown::Message),
@@ -409,7 +410,8 @@ QString writeDataFile(const QTemporaryDir& dir, const QByteArray& gain, const QB
 
 } // namespace
 
-// Catches: a chosen span handed on with the wrong records (off by one at
+// Catches: a file read while another was still being read mixing their
+// rows or landing late, a chosen span handed on with the wrong records (off by one at
 // either end, the selection ignored, or the visible span not used without
 // one), a span longer than a block cut to 65535 values, a cancelled or
 // replaced analysis whose late result still lands, a window closed while its
@@ -439,7 +441,16 @@ void TestLiveView::fileSpanAnalysis()
     LiveViewWindow* v = b.w->LiveView();
     QString error;
     QVERIFY(!v->AnalyzeButton->isEnabled());
+    QSignalSpy opened(v, &LiveViewWindow::FileOpened);
+    // A file opened while another is read replaces it: the first one's
+    // rows never land.
+    QVERIFY2(v->OpenFile(large, &error), qPrintable(error));
+    QVERIFY(v->Loading());
     QVERIFY2(v->OpenFile(small, &error), qPrintable(error));
+    QTRY_VERIFY(!v->Loading());
+    QCoreApplication::processEvents();
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(v->Stream().Count(), qint64(6));
     QVERIFY(v->AnalyzeButton->isEnabled());
     QCOMPARE(v->ReadoutText(3), QStringLiteral("#3  0.3 秒  CH0 4  CH1 64"));
     v->Chart->setFocus();
@@ -475,6 +486,7 @@ void TestLiveView::fileSpanAnalysis()
 
     // Longer than a block: every one of the 140000 values, not 65535.
     QVERIFY2(v->OpenFile(large, &error), qPrintable(error));
+    QTRY_VERIFY(!v->Loading());
     QCOMPARE(v->ReadoutText(0), QStringLiteral("#0  0.0 秒  CH0 0 – 3  CH1 0 – 3"));
     QCOMPARE(v->ReadoutText(139999), QStringLiteral("#139999  13999.9 秒  CH0 3  CH1 0"));
     v->AnalyzeClicked();
@@ -504,12 +516,18 @@ void TestLiveView::fileSpanAnalysis()
     QCoreApplication::processEvents();
     QCOMPARE(updated.size(), 4);  // the block's refresh alone
     QVERIFY(!n->Summary->text().contains(QStringLiteral("span140000")));
-    // Closed while its worker runs.
+    // Closed while its worker runs, and the live view while it reads a file.
     v->AnalyzeClicked();
     n->close();
     QTRY_VERIFY(!b.w->NoiseAnalysis());
+    QVERIFY2(v->OpenFile(large, &error), qPrintable(error));
+    v->close();
+    QTRY_VERIFY(!b.w->LiveView());
+    b.w->ShowLiveView();
+    v = b.w->LiveView();
 
     QVERIFY2(v->OpenFile(millivolts, &error), qPrintable(error));
+    QTRY_VERIFY(!v->Loading());
     QCOMPARE(v->StatsLines()[0],
              QStringLiteral("CH0  最新 1.00003 mV  最小 1.00001 mV  最大 1.00003 mV  平均 1.00002 mV  RMS 1.00002 mV  (2 件)"));
     QCOMPARE(v->ReadoutText(1), QStringLiteral("#1  0.1 秒  CH0 1.00003 mV  CH1 -2.00004 mV"));
