@@ -25,6 +25,7 @@
 
 #include "analysis/AllanPage.h"
 #include "analysis/FileSpan.h"
+#include "app/BackgroundJob.h"
 #include "analysis/NoiseDensityText.h"
 #include "app/Form1.h"
 #include "measure/Decoding.h"
@@ -73,17 +74,14 @@ constexpr int kProgressMs = 200;
 
 } // namespace
 
-// A file span analysed on its own thread. The thread writes only `result`
-// and `channels`, and the window reads them only after joining it.
+// A file span analysed on a worker thread, which writes `rows`, `result`
+// and `channels`; the window reads the last two once it is done.
 struct NoiseAnalysisWindow::SpanJob {
-    quint64 id = 0;
     QString path;
     qint64 first = 0, end = 0;
-    std::atomic<bool> cancel{false};
     std::atomic<qint64> rows{0};
     FileSpanResult result;
     std::vector<Channel> channels;
-    std::thread thread;
 };
 
 NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(owner)
@@ -180,6 +178,7 @@ NoiseAnalysisWindow::NoiseAnalysisWindow(Form1* owner) : QWidget(owner, Qt::Tool
     });
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
     connect(CancelButton, &QPushButton::clicked, this, &NoiseAnalysisWindow::CancelSpan);
+    worker_ = std::make_unique<BackgroundJob>();
     progress_ = new QTimer(this);
     progress_->setInterval(kProgressMs);
     connect(progress_, &QTimer::timeout, this, &NoiseAnalysisWindow::showSpanProgress);
@@ -210,8 +209,7 @@ void NoiseAnalysisWindow::stopJob()
     if (!job_)
         return;
     // The reader stops at its next block of rows: a wait of a moment.
-    job_->cancel = true;
-    job_->thread.join();
+    worker_->Stop();
     job_.reset();
     progress_->stop();
     CancelButton->setVisible(false);
@@ -227,47 +225,39 @@ void NoiseAnalysisWindow::CancelSpan()
 
 void NoiseAnalysisWindow::AnalyzeFileSpan(const QString& path, qint64 first, qint64 end)
 {
-    static quint64 lastId = 0;
     stopJob();
     span_ = true;
     channels_.clear();
     spectrumReady_ = false;
     showChannels();
-    auto job = std::make_unique<SpanJob>();
-    job->id = ++lastId;
-    job->path = path;
-    job->first = std::max<qint64>(first, 0);
-    job->end = std::max(end, job->first);
-    SpanJob* j = job.get();
-    job_ = std::move(job);
-    j->thread = std::thread([this, j] {
+    job_ = std::make_unique<SpanJob>();
+    SpanJob* j = job_.get();
+    j->path = path;
+    j->first = std::max<qint64>(first, 0);
+    j->end = std::max(end, j->first);
+    auto work = [j](const std::atomic<bool>& cancel) {
         FileSpanRequest request;
         request.from = SpanBound{SpanBound::Index, j->first};
         request.to = SpanBound{SpanBound::Index, j->end};
         request.stopAfterSpan = true;
-        request.cancel = &j->cancel;
+        request.cancel = &cancel;
         request.progress = [j](qint64 rows) { j->rows.store(rows, std::memory_order_relaxed); };
         j->result = ::AnalyzeFileSpan(j->path, request);
-        if (j->result.outcome == FileSpanResult::Done) {
-            for (size_t k = 0; k < j->result.channels.size() && !j->cancel; ++k) {
-                const SpanAnalysis& a = *j->result.channels[k];
-                Channel c;
-                c.name = j->result.ChannelName(int(k));
-                c.stats = a.Stats();
-                c.histogram = a.ComputedHistogram();
-                c.histogramOverflow = a.HistogramOverflow();
-                c.spectrum = a.ComputedSpectrum();
-                c.allan = a.ComputedAllan();
-                j->channels.push_back(std::move(c));
-            }
+        if (j->result.outcome != FileSpanResult::Done)
+            return;
+        for (size_t k = 0; k < j->result.channels.size() && !cancel; ++k) {
+            const SpanAnalysis& a = *j->result.channels[k];
+            Channel c;
+            c.name = j->result.ChannelName(int(k));
+            c.stats = a.Stats();
+            c.histogram = a.ComputedHistogram();
+            c.histogramOverflow = a.HistogramOverflow();
+            c.spectrum = a.ComputedSpectrum();
+            c.allan = a.ComputedAllan();
+            j->channels.push_back(std::move(c));
         }
-        const quint64 id = j->id;
-        // Dropped by Qt if the window is gone by then.
-        QMetaObject::invokeMethod(this, [this, id] {
-            if (job_ && job_->id == id)
-                spanDone(job_.get());
-        }, Qt::QueuedConnection);
-    });
+    };
+    worker_->Start(this, work, [this] { spanDone(); });
     CancelButton->setVisible(true);
     progress_->start();
     showSpanProgress();
@@ -286,9 +276,8 @@ void NoiseAnalysisWindow::showSpanProgress()
                          .arg(percent));
 }
 
-void NoiseAnalysisWindow::spanDone(SpanJob* job)
+void NoiseAnalysisWindow::spanDone()
 {
-    job->thread.join();
     std::unique_ptr<SpanJob> done = std::move(job_);
     progress_->stop();
     CancelButton->setVisible(false);

@@ -9,9 +9,7 @@
 
 #include <QString>
 #include <QWidget>
-#include <atomic>
 #include <memory>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,6 +19,7 @@
 #include "analysis/NoiseDensity.h"
 
 class AllanPage;
+class BackgroundJob;
 class Form1;
 class SampleBlock;
 class QChartView;
@@ -93,7 +92,7 @@ protected:
 private:
     struct SpanJob;
     void stopJob();
-    void spanDone(SpanJob* job);
+    void spanDone();
     void showSpanProgress();
     void showChannels();
     void scheduleRefresh();
@@ -110,6 +109,7 @@ private:
     bool span_ = false;  // channels_ hold a file span's figures, not the block's
     std::vector<Channel> channels_;
     std::unique_ptr<SpanJob> job_;
+    std::unique_ptr<BackgroundJob> worker_;  // runs job_
     QTimer* progress_ = nullptr;
     QWidget* histogramPage_ = nullptr;
     QVBoxLayout* histogramLayout_ = nullptr;

@@ -20,8 +20,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <thread>
 
+#include "app/BackgroundJob.h"
 #include "app/Dialogs.h"
 #include "app/Form1.h"
 #include "app/NumberReading.h"
@@ -72,24 +72,20 @@ QColor channelColor(int field)
 
 } // namespace
 
-// A data file read on its own thread into a history of its own, which
-// replaces the window's when it is complete. The thread touches only
-// `reader`, `history`, `ok` and the atomics; the window reads the rest after
-// joining it.
+// A data file read on a worker thread into a history of its own, which
+// replaces the window's when it is complete.
 struct LiveViewWindow::Load : RecordSink {
-    quint64 id = 0;
     QString path;
     DataFileReader reader;
     History history;
-    std::atomic<bool> cancel{false};
+    const std::atomic<bool>* cancel = nullptr;
     std::atomic<qint64> rows{0};
     bool ok = false;
-    std::thread thread;
 
     bool Begin(const StreamInfo& info) override { return history.Begin(info); }
     bool Append(const SampleBlock& block, int count, qint64 firstIndex) override
     {
-        if (cancel.load(std::memory_order_relaxed))
+        if (cancel->load(std::memory_order_relaxed))
             return false;
         history.Append(block, count, firstIndex);
         rows.store(firstIndex + count, std::memory_order_relaxed);
@@ -199,6 +195,7 @@ LiveViewWindow::LiveViewWindow(Form1* owner) : QWidget(owner, Qt::Tool), owner_(
     layout->addWidget(RecordStatus);
     resize(820, 560);
 
+    loadJob_ = std::make_unique<BackgroundJob>();
     loadClock_ = new QTimer(this);
     loadClock_->setInterval(200);
     connect(loadClock_, &QTimer::timeout, this, &LiveViewWindow::showState);
@@ -349,27 +346,23 @@ bool LiveViewWindow::OpenFile(const QString& path, QString* error)
         *error = QStringLiteral("測定中はファイルを開けません");
         return false;
     }
-    static quint64 lastId = 0;
     auto load = std::make_unique<Load>();
     if (!load->reader.Open(path)) {
         *error = load->reader.Error();
         return false;
     }
     cancelLoad();
-    load->id = ++lastId;
     load->path = path;
     Load* l = load.get();
     load_ = std::move(load);
     // The whole file in one pass; the history keeps it in bounded memory.
-    l->thread = std::thread([this, l] {
-        l->ok = l->reader.ReadRows(*l);
-        const quint64 id = l->id;
-        // Dropped by Qt if the window is gone by then.
-        QMetaObject::invokeMethod(this, [this, id] {
-            if (load_ && load_->id == id)
-                loaded(load_.get());
-        }, Qt::QueuedConnection);
-    });
+    loadJob_->Start(
+        this,
+        [l](const std::atomic<bool>& cancel) {
+            l->cancel = &cancel;
+            l->ok = l->reader.ReadRows(*l);
+        },
+        [this] { loaded(); });
     showState();
     return true;
 }
@@ -378,16 +371,13 @@ void LiveViewWindow::cancelLoad()
 {
     if (!load_)
         return;
-    // The reader stops at its next block of rows.
-    load_->cancel = true;
-    load_->thread.join();
+    loadJob_->Stop();
     load_.reset();
     showState();
 }
 
-void LiveViewWindow::loaded(Load* load)
+void LiveViewWindow::loaded()
 {
-    load->thread.join();
     std::unique_ptr<Load> done = std::move(load_);
     const QString& path = done->path;
     if (!done->ok) {

@@ -17,6 +17,7 @@
 #include "graphview/ViewMath.h"
 #include "stream/History.h"
 
+class BackgroundJob;
 class Form1;
 class QCheckBox;
 class QComboBox;
@@ -120,7 +121,7 @@ protected:
 private:
     struct Load;
     void cancelLoad();
-    void loaded(Load* load);
+    void loaded();
     void showRecording();
     void begin();
     void records(int first, int count);
@@ -145,6 +146,7 @@ private:
     int fileGain_ = -1; // the opened file's gain (millivolt decimals); -1: the main window's
     AxisRange selection_{0, 0};
     std::unique_ptr<Load> load_;  // a file being read
+    std::unique_ptr<BackgroundJob> loadJob_;  // reads it
     friend class LiveChart;
 };
 
