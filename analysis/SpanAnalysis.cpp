@@ -70,6 +70,49 @@ SpanAnalysis::SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, boo
     block_.reserve(size_t(kSampleCapacity));
 }
 
+namespace {
+
+// Adds the squared second differences of the prefix sums for `levels`
+// clusters (m[k] values each) at values from .. to (1-based counts) to
+// sums[k]. Each cluster's terms are added in order, as one value at a time
+// would; doing G clusters side by side only keeps G independent sums going.
+template <int G>
+void addClusters(const std::vector<double>& ring, size_t mask, const size_t* m, size_t from, size_t to, double* sums)
+{
+    static_assert(G >= 1 && G <= 4);
+    const double* r = ring.data();
+    // m times the difference of the means of the two clusters of m[k] ending at j.
+    auto term = [&](size_t j, size_t k) {
+        const double d = r[j & mask] - 2 * r[(j - m[k]) & mask] + r[(j - 2 * m[k]) & mask];
+        return d * d;
+    };
+    double s0 = sums[0], s1 = 0, s2 = 0, s3 = 0;
+    if constexpr (G > 1)
+        s1 = sums[1];
+    if constexpr (G > 2)
+        s2 = sums[2];
+    if constexpr (G > 3)
+        s3 = sums[3];
+    for (size_t j = from; j <= to; ++j) {
+        s0 += term(j, 0);
+        if constexpr (G > 1)
+            s1 += term(j, 1);
+        if constexpr (G > 2)
+            s2 += term(j, 2);
+        if constexpr (G > 3)
+            s3 += term(j, 3);
+    }
+    sums[0] = s0;
+    if constexpr (G > 1)
+        sums[1] = s1;
+    if constexpr (G > 2)
+        sums[2] = s2;
+    if constexpr (G > 3)
+        sums[3] = s3;
+}
+
+} // namespace
+
 void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
 {
     constexpr size_t mask = 4 * kMaxAllanCluster - 1; // a power of two above 2 kMaxAllanCluster
@@ -77,17 +120,39 @@ void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
         offset = std::accumulate(v, v + count, 0.0) / double(count);
         ring.assign(mask + 1, 0.0);
     }
+    // The block's prefix sums first (the ring holds 2 kMaxAllanCluster
+    // before them, and a block is shorter than the rest of the ring), then
+    // every cluster's terms for the values of this block, four clusters at
+    // a time. A cluster of m has a term from the 2m-th value on.
+    const size_t before = n;
     for (size_t i = 0; i < count; ++i) {
         prefix += v[i] - offset;
         ring[++n & mask] = prefix;
-        // m times the difference of the means of the two clusters ending here.
-        size_t level = 0;
-        for (size_t m = 1; m <= kMaxAllanCluster && 2 * m <= n; m *= 2, ++level) {
-            if (squares.size() <= level)
-                squares.push_back(0.0);
-            const double d = prefix - 2 * ring[(n - m) & mask] + ring[(n - 2 * m) & mask];
-            squares[level] += d * d;
+    }
+    size_t m[4];
+    size_t level = 0;
+    for (size_t first = 1; first <= kMaxAllanCluster && 2 * first <= n;) {
+        int g = 0;
+        for (size_t c = first; g < 4 && c <= kMaxAllanCluster && 2 * c <= n; c *= 2)
+            m[g++] = c;
+        while (squares.size() < level + size_t(g))
+            squares.push_back(0.0);
+        // Each cluster alone up to where the largest of the group has terms,
+        // then all of them together.
+        const size_t together = std::max(before + 1, 2 * m[g - 1]);
+        for (int k = 0; k + 1 < g; ++k) {
+            const size_t from = std::max(before + 1, 2 * m[k]);
+            if (from < together)
+                addClusters<1>(ring, mask, &m[k], from, together - 1, &squares[level + size_t(k)]);
         }
+        switch (g) {
+        case 4: addClusters<4>(ring, mask, m, together, n, &squares[level]); break;
+        case 3: addClusters<3>(ring, mask, m, together, n, &squares[level]); break;
+        case 2: addClusters<2>(ring, mask, m, together, n, &squares[level]); break;
+        default: addClusters<1>(ring, mask, m, together, n, &squares[level]); break;
+        }
+        level += size_t(g);
+        first = m[g - 1] * 2;
     }
 }
 
