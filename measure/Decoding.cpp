@@ -91,6 +91,11 @@ double DecodeSample(QLatin1StringView text, bool hex)
     return hex ? ReadHexNumber(s) : ReadNumber(s);
 }
 
+bool DecodePlainSample(QLatin1StringView text, bool hex, double* out)
+{
+    return quickDecode(reinterpret_cast<const unsigned char*>(text.data()), text.size(), hex, out);
+}
+
 double DecodeField(const SampleBlock& block, int i, int channel, bool hex)
 {
     QLatin1StringView view;
