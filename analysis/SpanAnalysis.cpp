@@ -86,13 +86,7 @@ void addClusters(const std::vector<double>& ring, size_t mask, const size_t* m, 
         const double d = r[j & mask] - 2 * r[(j - m[k]) & mask] + r[(j - 2 * m[k]) & mask];
         return d * d;
     };
-    double s0 = sums[0], s1 = 0, s2 = 0, s3 = 0;
-    if constexpr (G > 1)
-        s1 = sums[1];
-    if constexpr (G > 2)
-        s2 = sums[2];
-    if constexpr (G > 3)
-        s3 = sums[3];
+    double s0 = sums[0], s1 = G > 1 ? sums[1] : 0, s2 = G > 2 ? sums[2] : 0, s3 = G > 3 ? sums[3] : 0;
     for (size_t j = from; j <= to; ++j) {
         s0 += term(j, 0);
         if constexpr (G > 1)
@@ -102,13 +96,8 @@ void addClusters(const std::vector<double>& ring, size_t mask, const size_t* m, 
         if constexpr (G > 3)
             s3 += term(j, 3);
     }
-    sums[0] = s0;
-    if constexpr (G > 1)
-        sums[1] = s1;
-    if constexpr (G > 2)
-        sums[2] = s2;
-    if constexpr (G > 3)
-        sums[3] = s3;
+    const double s[4] = {s0, s1, s2, s3};
+    std::copy(s, s + G, sums);
 }
 
 } // namespace
@@ -125,10 +114,15 @@ void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
     // every cluster's terms for the values of this block, four clusters at
     // a time. A cluster of m has a term from the 2m-th value on.
     const size_t before = n;
+    double sum = prefix; // locals: a store into the ring could be one of the members
+    const double off = offset;
+    double* r = ring.data();
     for (size_t i = 0; i < count; ++i) {
-        prefix += v[i] - offset;
-        ring[++n & mask] = prefix;
+        sum += v[i] - off;
+        r[(before + i + 1) & mask] = sum;
     }
+    prefix = sum;
+    n = before + count;
     size_t m[4];
     size_t level = 0;
     for (size_t first = 1; first <= kMaxAllanCluster && 2 * first <= n;) {
