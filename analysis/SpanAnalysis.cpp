@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <numeric>
+#include <system_error>
 
 #include "measure/SampleBlock.h"
 
@@ -60,6 +61,24 @@ size_t addSegments(const double* v, size_t n, double rate, std::vector<double>& 
         segments += added;
     }
     return size_t(added) * kHop;
+}
+
+// Appends values to the spectrum's tail, folding the segments that start in
+// it each time it reaches kFoldValues (so the pieces do not depend on how the
+// values came in) and keeping the values from the next segment start on.
+void addToTail(std::vector<double>& tail, const double* v, size_t n, double rate, std::vector<double>& sum,
+               int& segments)
+{
+    while (n > 0) {
+        const size_t take = std::min(n, kFoldValues - tail.size());
+        tail.insert(tail.end(), v, v + take);
+        v += take;
+        n -= take;
+        if (tail.size() == kFoldValues) {
+            const size_t next = addSegments(tail.data(), tail.size(), rate, sum, segments);
+            tail.erase(tail.begin(), tail.begin() + std::ptrdiff_t(next));
+        }
+    }
 }
 
 } // namespace
@@ -150,14 +169,40 @@ void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
     }
 }
 
+SpanAnalysis::~SpanAnalysis()
+{
+    if (pending_.valid())
+        pending_.wait();
+}
+
+void SpanAnalysis::settle() const
+{
+    if (pending_.valid())
+        pending_.get();
+}
+
+void SpanAnalysis::fold(const std::vector<double>& values)
+{
+    foldStats(values.data(), values.size());
+    if (wantSpectrum_) {
+        allan_.Add(values.data(), values.size());
+        addToTail(spectrumTail_, values.data(), values.size(), rate_, psdSum_, segments_);
+    }
+}
+
 void SpanAnalysis::Add(double v)
 {
     if (block_.size() == size_t(kSampleCapacity)) {
-        foldStats(block_.data(), block_.size());
-        if (wantSpectrum_)
-            allan_.Add(block_.data(), block_.size());
+        settle();
+        folding_.swap(block_);
         block_.clear();
+        block_.reserve(size_t(kSampleCapacity));
         folded_ = true;
+        try {
+            pending_ = std::async(std::launch::async, [this] { fold(folding_); });
+        } catch (const std::system_error&) {
+            fold(folding_); // no thread to be had: fold here
+        }
     }
     block_.push_back(v);
     ++count_;
@@ -167,11 +212,6 @@ void SpanAnalysis::Add(double v)
             overflow_ = true;
             distinct_ = QHash<double, qint64>();
         }
-    }
-    if (wantSpectrum_) {
-        spectrumTail_.push_back(v);
-        if (spectrumTail_.size() == kFoldValues)
-            foldSpectrum();
     }
 }
 
@@ -186,18 +226,11 @@ void SpanAnalysis::foldStats(const double* v, size_t n)
     max_ = m.max;
 }
 
-// Folds the segments that start in the tail and keeps the values from the
-// next segment start on.
-void SpanAnalysis::foldSpectrum()
-{
-    const size_t next = addSegments(spectrumTail_.data(), spectrumTail_.size(), rate_, psdSum_, segments_);
-    spectrumTail_.erase(spectrumTail_.begin(), spectrumTail_.begin() + std::ptrdiff_t(next));
-}
-
 NoiseStats SpanAnalysis::Stats() const
 {
     if (!folded_)
         return ComputeNoiseStats(block_, hex_);
+    settle();
     Moments m{n_, mean_, m2_, min_, max_};
     merge(m, ComputeNoiseStats(block_, hex_));
     NoiseStats s;
@@ -248,10 +281,14 @@ Spectrum SpanAnalysis::ComputedSpectrum() const
 {
     if (!folded_)
         return ComputeSpectrum(block_, rate_, hex_);
-    // The segments that still fit the tail join the average.
+    // The values not yet folded go to the tail, and the segments that still
+    // fit it join the average.
+    settle();
     std::vector<double> psd = psdSum_;
     int segments = segments_;
-    addSegments(spectrumTail_.data(), spectrumTail_.size(), rate_, psd, segments);
+    std::vector<double> tail = spectrumTail_;
+    addToTail(tail, block_.data(), block_.size(), rate_, psd, segments);
+    addSegments(tail.data(), tail.size(), rate_, psd, segments);
     if (segments == 0)
         return Spectrum();
     for (double& p : psd)
@@ -266,6 +303,7 @@ std::vector<AllanPoint> SpanAnalysis::ComputedAllan() const
     std::vector<AllanPoint> points;
     if (!wantSpectrum_ || !(rate_ > 0) || !std::isfinite(rate_))
         return points;
+    settle();
     AllanSums sums = allan_;
     sums.Add(block_.data(), block_.size());
     const size_t n = sums.n;
