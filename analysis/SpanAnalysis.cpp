@@ -183,7 +183,7 @@ void SpanAnalysis::settle() const
 
 void SpanAnalysis::fold(const std::vector<double>& values)
 {
-    foldStats(values.data(), values.size());
+    foldStats(values);
     if (wantSpectrum_) {
         allan_.Add(values.data(), values.size());
         addToTail(spectrumTail_, values.data(), values.size(), rate_, psdSum_, segments_);
@@ -215,10 +215,10 @@ void SpanAnalysis::Add(double v)
     }
 }
 
-void SpanAnalysis::foldStats(const double* v, size_t n)
+void SpanAnalysis::foldStats(const std::vector<double>& values)
 {
     Moments m{n_, mean_, m2_, min_, max_};
-    merge(m, ComputeNoiseStats(std::vector<double>(v, v + n), hex_));
+    merge(m, ComputeNoiseStats(values, hex_));
     n_ = m.n;
     mean_ = m.mean;
     m2_ = m.m2;

@@ -65,7 +65,7 @@ private:
     // Folds a full block into the statistics, the Allan sums and the
     // spectrum (on the fold thread).
     void fold(const std::vector<double>& values);
-    void foldStats(const double* v, size_t n);
+    void foldStats(const std::vector<double>& values);
     // Waits for the fold under way, if any.
     void settle() const;
 
