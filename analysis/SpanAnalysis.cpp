@@ -81,20 +81,10 @@ void addToTail(std::vector<double>& tail, const double* v, size_t n, double rate
     }
 }
 
-} // namespace
-
-SpanAnalysis::SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, bool spectrum)
-    : hex_(hexCodes), wantHistogram_(histogram), wantSpectrum_(spectrum), rate_(sampleRate)
-{
-    block_.reserve(size_t(kSampleCapacity));
-}
-
-namespace {
-
-// Adds the squared second differences of the prefix sums for `levels`
-// clusters (m[k] values each) at values from .. to (1-based counts) to
-// sums[k]. Each cluster's terms are added in order, as one value at a time
-// would; doing G clusters side by side only keeps G independent sums going.
+// Adds the squared second differences of the prefix sums for G clusters
+// (of m[k] values each) at values from .. to (1-based counts) to sums[k].
+// Each cluster's terms are added in order, as one value at a time would;
+// doing G clusters side by side only keeps G independent sums going.
 template <int G>
 void addClusters(const std::vector<double>& ring, size_t mask, const size_t* m, size_t from, size_t to, double* sums)
 {
@@ -120,6 +110,12 @@ void addClusters(const std::vector<double>& ring, size_t mask, const size_t* m, 
 }
 
 } // namespace
+
+SpanAnalysis::SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, bool spectrum)
+    : hex_(hexCodes), wantHistogram_(histogram), wantSpectrum_(spectrum), rate_(sampleRate)
+{
+    block_.reserve(size_t(kSampleCapacity));
+}
 
 void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
 {
