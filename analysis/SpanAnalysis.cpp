@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <numeric>
+#include <system_error>
 
 #include "measure/SampleBlock.h"
 
@@ -62,6 +63,52 @@ size_t addSegments(const double* v, size_t n, double rate, std::vector<double>& 
     return size_t(added) * kHop;
 }
 
+// Appends values to the spectrum's tail, folding the segments that start in
+// it each time it reaches kFoldValues (so the pieces do not depend on how the
+// values came in) and keeping the values from the next segment start on.
+void addToTail(std::vector<double>& tail, const double* v, size_t n, double rate, std::vector<double>& sum,
+               int& segments)
+{
+    while (n > 0) {
+        const size_t take = std::min(n, kFoldValues - tail.size());
+        tail.insert(tail.end(), v, v + take);
+        v += take;
+        n -= take;
+        if (tail.size() == kFoldValues) {
+            const size_t next = addSegments(tail.data(), tail.size(), rate, sum, segments);
+            tail.erase(tail.begin(), tail.begin() + std::ptrdiff_t(next));
+        }
+    }
+}
+
+// Adds the squared second differences of the prefix sums for G clusters
+// (of m[k] values each) at values from .. to (1-based counts) to sums[k].
+// Each cluster's terms are added in order, as one value at a time would;
+// doing G clusters side by side only keeps G independent sums going.
+template <int G>
+void addClusters(const std::vector<double>& ring, size_t mask, const size_t* m, size_t from, size_t to, double* sums)
+{
+    static_assert(G >= 1 && G <= 4);
+    const double* r = ring.data();
+    // m times the difference of the means of the two clusters of m[k] ending at j.
+    auto term = [&](size_t j, size_t k) {
+        const double d = r[j & mask] - 2 * r[(j - m[k]) & mask] + r[(j - 2 * m[k]) & mask];
+        return d * d;
+    };
+    double s0 = sums[0], s1 = G > 1 ? sums[1] : 0, s2 = G > 2 ? sums[2] : 0, s3 = G > 3 ? sums[3] : 0;
+    for (size_t j = from; j <= to; ++j) {
+        s0 += term(j, 0);
+        if constexpr (G > 1)
+            s1 += term(j, 1);
+        if constexpr (G > 2)
+            s2 += term(j, 2);
+        if constexpr (G > 3)
+            s3 += term(j, 3);
+    }
+    const double s[4] = {s0, s1, s2, s3};
+    std::copy(s, s + G, sums);
+}
+
 } // namespace
 
 SpanAnalysis::SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, bool spectrum)
@@ -77,28 +124,81 @@ void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
         offset = std::accumulate(v, v + count, 0.0) / double(count);
         ring.assign(mask + 1, 0.0);
     }
+    // The block's prefix sums first (the ring holds 2 kMaxAllanCluster
+    // before them, and a block is shorter than the rest of the ring), then
+    // every cluster's terms for the values of this block, four clusters at
+    // a time. A cluster of m has a term from the 2m-th value on.
+    const size_t before = n;
+    double sum = prefix; // locals: a store into the ring could be one of the members
+    const double off = offset;
+    double* r = ring.data();
     for (size_t i = 0; i < count; ++i) {
-        prefix += v[i] - offset;
-        ring[++n & mask] = prefix;
-        // m times the difference of the means of the two clusters ending here.
-        size_t level = 0;
-        for (size_t m = 1; m <= kMaxAllanCluster && 2 * m <= n; m *= 2, ++level) {
-            if (squares.size() <= level)
-                squares.push_back(0.0);
-            const double d = prefix - 2 * ring[(n - m) & mask] + ring[(n - 2 * m) & mask];
-            squares[level] += d * d;
+        sum += v[i] - off;
+        r[(before + i + 1) & mask] = sum;
+    }
+    prefix = sum;
+    n = before + count;
+    size_t m[4];
+    size_t level = 0;
+    for (size_t first = 1; first <= kMaxAllanCluster && 2 * first <= n;) {
+        int g = 0;
+        for (size_t c = first; g < 4 && c <= kMaxAllanCluster && 2 * c <= n; c *= 2)
+            m[g++] = c;
+        while (squares.size() < level + size_t(g))
+            squares.push_back(0.0);
+        // Each cluster alone up to where the largest of the group has terms,
+        // then all of them together.
+        const size_t together = std::max(before + 1, 2 * m[g - 1]);
+        for (int k = 0; k + 1 < g; ++k) {
+            const size_t from = std::max(before + 1, 2 * m[k]);
+            if (from < together)
+                addClusters<1>(ring, mask, &m[k], from, together - 1, &squares[level + size_t(k)]);
         }
+        switch (g) {
+        case 4: addClusters<4>(ring, mask, m, together, n, &squares[level]); break;
+        case 3: addClusters<3>(ring, mask, m, together, n, &squares[level]); break;
+        case 2: addClusters<2>(ring, mask, m, together, n, &squares[level]); break;
+        default: addClusters<1>(ring, mask, m, together, n, &squares[level]); break;
+        }
+        level += size_t(g);
+        first = m[g - 1] * 2;
+    }
+}
+
+SpanAnalysis::~SpanAnalysis()
+{
+    if (pending_.valid())
+        pending_.wait();
+}
+
+void SpanAnalysis::settle() const
+{
+    if (pending_.valid())
+        pending_.get();
+}
+
+void SpanAnalysis::fold(const std::vector<double>& values)
+{
+    foldStats(values);
+    if (wantSpectrum_) {
+        allan_.Add(values.data(), values.size());
+        addToTail(spectrumTail_, values.data(), values.size(), rate_, psdSum_, segments_);
     }
 }
 
 void SpanAnalysis::Add(double v)
 {
     if (block_.size() == size_t(kSampleCapacity)) {
-        foldStats(block_.data(), block_.size());
-        if (wantSpectrum_)
-            allan_.Add(block_.data(), block_.size());
+        settle();
+        folding_.swap(block_);
         block_.clear();
+        block_.reserve(size_t(kSampleCapacity));
         folded_ = true;
+        try {
+            pending_ = std::async(std::launch::async, [this] { fold(folding_); });
+        } catch (const std::system_error&) {
+            fold(folding_); // no thread to be had: fold here
+        }
     }
     block_.push_back(v);
     ++count_;
@@ -109,17 +209,12 @@ void SpanAnalysis::Add(double v)
             distinct_ = QHash<double, qint64>();
         }
     }
-    if (wantSpectrum_) {
-        spectrumTail_.push_back(v);
-        if (spectrumTail_.size() == kFoldValues)
-            foldSpectrum();
-    }
 }
 
-void SpanAnalysis::foldStats(const double* v, size_t n)
+void SpanAnalysis::foldStats(const std::vector<double>& values)
 {
     Moments m{n_, mean_, m2_, min_, max_};
-    merge(m, ComputeNoiseStats(std::vector<double>(v, v + n), hex_));
+    merge(m, ComputeNoiseStats(values, hex_));
     n_ = m.n;
     mean_ = m.mean;
     m2_ = m.m2;
@@ -127,18 +222,11 @@ void SpanAnalysis::foldStats(const double* v, size_t n)
     max_ = m.max;
 }
 
-// Folds the segments that start in the tail and keeps the values from the
-// next segment start on.
-void SpanAnalysis::foldSpectrum()
-{
-    const size_t next = addSegments(spectrumTail_.data(), spectrumTail_.size(), rate_, psdSum_, segments_);
-    spectrumTail_.erase(spectrumTail_.begin(), spectrumTail_.begin() + std::ptrdiff_t(next));
-}
-
 NoiseStats SpanAnalysis::Stats() const
 {
     if (!folded_)
         return ComputeNoiseStats(block_, hex_);
+    settle();
     Moments m{n_, mean_, m2_, min_, max_};
     merge(m, ComputeNoiseStats(block_, hex_));
     NoiseStats s;
@@ -189,10 +277,14 @@ Spectrum SpanAnalysis::ComputedSpectrum() const
 {
     if (!folded_)
         return ComputeSpectrum(block_, rate_, hex_);
-    // The segments that still fit the tail join the average.
+    // The values not yet folded go to the tail, and the segments that still
+    // fit it join the average.
+    settle();
     std::vector<double> psd = psdSum_;
     int segments = segments_;
-    addSegments(spectrumTail_.data(), spectrumTail_.size(), rate_, psd, segments);
+    std::vector<double> tail = spectrumTail_;
+    addToTail(tail, block_.data(), block_.size(), rate_, psd, segments);
+    addSegments(tail.data(), tail.size(), rate_, psd, segments);
     if (segments == 0)
         return Spectrum();
     for (double& p : psd)
@@ -207,6 +299,7 @@ std::vector<AllanPoint> SpanAnalysis::ComputedAllan() const
     std::vector<AllanPoint> points;
     if (!wantSpectrum_ || !(rate_ > 0) || !std::isfinite(rate_))
         return points;
+    settle();
     AllanSums sums = allan_;
     sums.Add(block_.data(), block_.size());
     const size_t n = sums.n;

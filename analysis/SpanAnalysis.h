@@ -18,9 +18,14 @@
 // - Allan deviation: the running sums of the overlapping estimator for
 //   clusters of 1, 2, 4, ... kMaxAllanCluster values, from a ring of the
 //   last 2 kMaxAllanCluster prefix sums.
+//
+// Each full block is folded on a thread of its own while the next one is
+// filled (one fold at a time per analysis), so the two channels of a file
+// and the reading share the cores; the figures wait for the last fold.
 
 #include <QHash>
 #include <QtGlobal>
+#include <future>
 #include <vector>
 
 #include "analysis/AllanDeviation.h"
@@ -39,6 +44,9 @@ public:
     // `spectrum` (with the Allan deviation), `histogram`: what to compute
     // beyond the statistics.
     SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, bool spectrum);
+    ~SpanAnalysis();
+    SpanAnalysis(const SpanAnalysis&) = delete;
+    SpanAnalysis& operator=(const SpanAnalysis&) = delete;
 
     void Add(double value);
 
@@ -54,13 +62,19 @@ public:
     std::vector<AllanPoint> ComputedAllan() const;
 
 private:
-    void foldStats(const double* v, size_t n);
-    void foldSpectrum();
+    // Folds a full block into the statistics, the Allan sums and the
+    // spectrum (on the fold thread).
+    void fold(const std::vector<double>& values);
+    void foldStats(const std::vector<double>& values);
+    // Waits for the fold under way, if any.
+    void settle() const;
 
     bool hex_, wantHistogram_, wantSpectrum_;
     double rate_;
     qint64 count_ = 0;
     std::vector<double> block_;      // values not yet folded (the whole span while short)
+    std::vector<double> folding_;    // the block being folded
+    mutable std::future<void> pending_; // that fold
     bool folded_ = false;            // block_ no longer holds the whole span
     // Folded statistics.
     qint64 n_ = 0;

@@ -16,6 +16,11 @@ class SampleBlock;
 // result without building a copy of the text.
 double DecodeSample(QStringView text, bool hex);
 double DecodeSample(QLatin1StringView text, bool hex);
+// The short path alone: true, with the value DecodeSample gives, when the
+// text is plain -- hexadecimal digits only (up to 13), or [sign] digits
+// [. digits] with 1 to 15 digits; false for any other text, which then needs
+// DecodeSample. For loops that also need to know the text was plain.
+bool DecodePlainSample(QLatin1StringView text, bool hex, double* out);
 // Field `channel` (0 = Ch0, 1 = Ch1) of entry i of the block.
 double DecodeField(const SampleBlock& block, int i, int channel, bool hex);
 

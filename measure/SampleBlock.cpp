@@ -12,19 +12,6 @@ QString SampleBlock::Field(int i, int channel) const
     return QString::fromLatin1(s.text, s.len);
 }
 
-bool SampleBlock::FieldLatin1(int i, int channel, QLatin1StringView* out) const
-{
-    if (!inRange(i, channel) || slots_.empty()) {
-        *out = QLatin1StringView();
-        return true;
-    }
-    const Slot& s = slots_[size_t(i) * 2 + size_t(channel)];
-    if (s.len == kAside)
-        return false;
-    *out = QLatin1StringView(s.text, s.len);
-    return true;
-}
-
 void SampleBlock::SetField(int i, int channel, QStringView text)
 {
     if (!inRange(i, channel))
@@ -49,6 +36,23 @@ void SampleBlock::SetField(int i, int channel, QStringView text)
     s.len = static_cast<unsigned char>(text.size());
     for (qsizetype k = 0; k < text.size(); ++k)
         s.text[k] = static_cast<char>(text[k].unicode());
+}
+
+void SampleBlock::SetFieldLatin1(int i, int channel, QLatin1StringView text)
+{
+    if (!inRange(i, channel))
+        return;
+    if (text.size() > kSlotChars || (slots_.empty() && text.isEmpty())) {
+        SetField(i, channel, QString(text));
+        return;
+    }
+    if (slots_.empty())
+        slots_.resize(size_t(kSampleCapacity) * 2, Slot{0, {}});
+    Slot& s = slots_[size_t(i) * 2 + size_t(channel)];
+    if (s.len == kAside)
+        aside_.remove(i * 2 + channel);
+    s.len = static_cast<unsigned char>(text.size());
+    std::memcpy(s.text, text.data(), size_t(text.size()));
 }
 
 void SampleBlock::Clear()

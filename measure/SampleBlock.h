@@ -51,9 +51,24 @@ public:
     void SetCh1(int i, QStringView text) { SetField(i, 1, text); }
     void Set(int i, const SampleRecord& r) { SetField(i, 0, r.Ch0); SetField(i, 1, r.Ch1); }
 
+    // Stores one-byte characters (U+0000..U+00FF) as SetField would store
+    // their widened text, without building it (the file reader).
+    void SetFieldLatin1(int i, int channel, QLatin1StringView text);
+
     // The field as one-byte characters without building a QString, for the
     // decoding loops. False when the field is kept aside (use Field()).
-    bool FieldLatin1(int i, int channel, QLatin1StringView* out) const;
+    bool FieldLatin1(int i, int channel, QLatin1StringView* out) const
+    {
+        if (!inRange(i, channel) || slots_.empty()) {
+            *out = QLatin1StringView();
+            return true;
+        }
+        const Slot& s = slots_[size_t(i) * 2 + size_t(channel)];
+        if (s.len == kAside)
+            return false;
+        *out = QLatin1StringView(s.text, s.len);
+        return true;
+    }
 
     // Every text becomes empty and the storage is released.
     void Clear();

@@ -140,6 +140,12 @@ bool History::AppendRows(const SampleBlock& rows, int first, int count, qint64 f
         bool bad = false;
         double values[2] = {kNaN, kNaN};
         for (size_t k = 0; k < channels_.size(); ++k) {
+            // A plain text of the slot is well-formed when it has the
+            // format's digits (six for codes); anything else the full rule.
+            QLatin1StringView plain;
+            if (rows.FieldLatin1(r, channels_[k].field, &plain) && (!hex || plain.size() == 6)
+                && DecodePlainSample(plain, hex, &values[k]))
+                continue;
             const QString text = rows.Field(r, channels_[k].field);
             if (WellFormed(text, hex))
                 values[k] = DecodeSample(QStringView(text), hex);

@@ -167,6 +167,9 @@ void TestDataFileFormat::readKnownBytes_data()
     // Catches two millivolt columns split wrongly or a sign lost.
     QTest::newRow("mV, both") << windowHeader(" 1", mv2) + "-0.123,1.500\r\n"
                               << QStringList{"-0.123|1.500"} << "" << "";
+    // Catches a cell longer than a block slot (nine bytes) cut short or lost.
+    QTest::newRow("mV, long cells") << windowHeader(" 1", mv2) + "-1234567.12345,0.000012345\r\n"
+                                    << QStringList{"-1234567.12345|0.000012345"} << "" << "";
     // Catches CH1 rows filed under CH0 (writing them again would change the file).
     QTest::newRow("mV, CH1") << windowHeader(" 1", "CH1=Ain2-Ain3 [mV]", "\r\n", "CH1=Ain2-Ain3") + "12.346\r\n"
                              << QStringList{"|12.346"} << "" << "";

@@ -75,6 +75,11 @@ void TestLiveView::historyStats_data()
     QTest::newRow("mV, other channel bad") << 2 << false
         << QStringList{"+0001.000", "x"} << QStringList{"+0002.000", "+0006.000"} << 1
         << QList<double>{2, 6, 2, 6, 4, std::sqrt(20.0), 1};
+    // Catches: texts beside the plain digits path (blanks, exponents, a
+    // signed zero) counted as malformed or read differently from the full rule.
+    QTest::newRow("mV, blanks and exponents") << 0 << false
+        << QStringList{" 1.5 ", "+5E-4", "-0.000", "2.5"} << QStringList{} << 0
+        << QList<double>{4, 2.5, 0, 2.5, 4.0005 / 4, std::sqrt(8.50000025 / 4), 0};
     // Catches: a short hexadecimal field taken as a number.
     QTest::newRow("hex, short field") << 1 << true
         << QStringList{} << QStringList{"00000A", "0A"} << 1
