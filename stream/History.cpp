@@ -147,8 +147,11 @@ bool History::AppendRows(const SampleBlock& rows, int first, int count, qint64 f
                 && DecodePlainSample(plain, hex, &values[k]))
                 continue;
             const QString text = rows.Field(r, channels_[k].field);
-            if (WellFormed(text, hex))
-                values[k] = DecodeSample(QStringView(text), hex);
+            // A number too large for a double ("1e400") is no sample either:
+            // an infinite value would leave no scale to draw.
+            const double v = WellFormed(text, hex) ? DecodeSample(QStringView(text), hex) : kNaN;
+            if (std::isfinite(v))
+                values[k] = v;
             else
                 bad = true;
         }

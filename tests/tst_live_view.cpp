@@ -80,6 +80,11 @@ void TestLiveView::historyStats_data()
     QTest::newRow("mV, blanks and exponents") << 0 << false
         << QStringList{" 1.5 ", "+5E-4", "-0.000", "2.5"} << QStringList{} << 0
         << QList<double>{4, 2.5, 0, 2.5, 4.0005 / 4, std::sqrt(8.50000025 / 4), 0};
+    // Catches: a number beyond a double kept as infinity (the chart's value
+    // axis then has no end).
+    QTest::newRow("mV, beyond a double") << 0 << false
+        << QStringList{"1e400", "-1e400", "2.0"} << QStringList{} << 0
+        << QList<double>{1, 2, 2, 2, 2, 2, 2};
     // Catches: a short hexadecimal field taken as a number.
     QTest::newRow("hex, short field") << 1 << true
         << QStringList{} << QStringList{"00000A", "0A"} << 1
