@@ -120,9 +120,12 @@ SpanAnalysis::SpanAnalysis(bool hexCodes, double sampleRate, bool histogram, boo
 void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
 {
     constexpr size_t mask = 4 * kMaxAllanCluster - 1; // a power of two above 2 kMaxAllanCluster
+    constexpr size_t wideMask = 4 * kAllanWideTerms - 1;
     if (ring.empty()) {
         offset = std::accumulate(v, v + count, 0.0) / double(count);
         ring.assign(mask + 1, 0.0);
+        for (size_t m = 2 * kMaxAllanCluster; m <= kMaxAllanWideCluster; m *= 2)
+            wide.push_back({m, m / kAllanWideTerms, std::vector<double>(wideMask + 1, 0.0), 0, 0});
     }
     // The block's prefix sums first (the ring holds 2 kMaxAllanCluster
     // before them, and a block is shorter than the rest of the ring), then
@@ -138,6 +141,23 @@ void SpanAnalysis::AllanSums::Add(const double* v, size_t count)
     }
     prefix = sum;
     n = before + count;
+    // The large clusters: a term at every multiple p of the stride, from the
+    // prefix sums at p, p - m and p - 2m (the block's are still in the ring).
+    for (Wide& w : wide) {
+        if (w.stride > n)
+            break;
+        for (size_t p = (before / w.stride + 1) * w.stride; p <= n; p += w.stride) {
+            const size_t slot = p / w.stride;
+            const double here = r[p & mask];
+            w.ring[slot & wideMask] = here;
+            if (p >= 2 * w.m) {
+                const double d = here - 2 * w.ring[(slot - kAllanWideTerms) & wideMask]
+                                 + w.ring[(slot - 2 * kAllanWideTerms) & wideMask];
+                w.squares += d * d;
+                ++w.terms;
+            }
+        }
+    }
     size_t m[4];
     size_t level = 0;
     for (size_t first = 1; first <= kMaxAllanCluster && 2 * first <= n;) {
@@ -308,6 +328,14 @@ std::vector<AllanPoint> SpanAnalysis::ComputedAllan() const
         const double terms = double(n - 2 * m + 1);
         const double variance = sums.squares[level] / (double(m) * double(m)) / (2.0 * terms);
         points.push_back({int(m), double(m) / rate_, std::sqrt(std::max(0.0, variance))});
+    }
+    if (points.empty() || size_t(points.back().clusterSize) != kMaxAllanCluster)
+        return points;
+    for (const AllanSums::Wide& w : sums.wide) {
+        if (w.m > n / 10 || w.terms == 0)
+            break;
+        const double variance = w.squares / (double(w.m) * double(w.m)) / (2.0 * double(w.terms));
+        points.push_back({int(w.m), double(w.m) / rate_, std::sqrt(std::max(0.0, variance))});
     }
     return points;
 }

@@ -17,7 +17,9 @@
 //   and tones as for a block, no sine test (it needs the values);
 // - Allan deviation: the running sums of the overlapping estimator for
 //   clusters of 1, 2, 4, ... kMaxAllanCluster values, from a ring of the
-//   last 2 kMaxAllanCluster prefix sums.
+//   last 2 kMaxAllanCluster prefix sums; larger clusters (up to 2^30
+//   values, hours at any rate) with a term every kAllanWideTerms-th of the
+//   cluster instead of every value, from a small ring of prefix sums each.
 //
 // Each full block is folded on a thread of its own while the next one is
 // filled (one fold at a time per analysis), so the two channels of a file
@@ -38,6 +40,10 @@ constexpr int kMaxDistinctValues = 1 << 16;
 // Largest cluster of a long span's Allan deviation (109 s at 1200 sps); its
 // ring of prefix sums takes 4 MiB.
 constexpr size_t kMaxAllanCluster = size_t(1) << 17;
+// Clusters above it have a term every 1/kAllanWideTerms of their length
+// (each term as in the full estimator, so the same mean with fewer terms).
+constexpr size_t kAllanWideTerms = 64;
+constexpr size_t kMaxAllanWideCluster = size_t(1) << 30;
 
 class SpanAnalysis {
 public:
@@ -93,6 +99,15 @@ private:
         size_t n = 0;                // values so far
         std::vector<double> ring;    // prefix sums 0 .. n, the last 2 kMaxAllanCluster + 1
         std::vector<double> squares; // per cluster 2^i: sum of squared second differences
+        // A cluster above kMaxAllanCluster: prefix sums at multiples of its
+        // stride (m / kAllanWideTerms), the last 2 kAllanWideTerms + 1 of them.
+        struct Wide {
+            size_t m = 0, stride = 0;
+            std::vector<double> ring;
+            double squares = 0;
+            size_t terms = 0;
+        };
+        std::vector<Wide> wide;
         void Add(const double* v, size_t count);
     };
     AllanSums allan_;

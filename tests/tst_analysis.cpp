@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <numeric>
 #include <random>
 
 #include "analysis/AllanDeviation.h"
@@ -401,6 +402,16 @@ void TstAnalysis::longSpan_data()
         alternating[i] = 10;
     QTest::newRow("alternating, 200000 values") << alternating << 1000.0 << 5.0 << std::sqrt(25.0 * 200000 / 199999)
                                                 << bars(100000) << 0.0 << 0 << QList<double>{std::sqrt(50.0), 0.0, 16.384};
+    // A ramp 0, 1, 2, ...: neighbouring cluster means differ by m, so every
+    // term gives m / sqrt 2; 3000000 values reach clusters of 2^18 (n / 10),
+    // past the largest cluster summed at every value.
+    // Catches large clusters left out, or their terms taken from the wrong
+    // prefix sums or divided by the wrong count.
+    Values ramp(3000000);
+    std::iota(ramp.begin(), ramp.end(), 0.0);
+    QTest::newRow("ramp, 3000000 values") << ramp << 1000.0 << 1499999.5 << std::sqrt(3000000.0 * 3000001 / 12)
+                                          << QList<int>{} << 0.0 << 0
+                                          << QList<double>{1 / std::sqrt(2.0), 262144 / std::sqrt(2.0), 262.144};
     // A sine of 2^23 / 10 codes is -20 dBFS, its RMS 2^23 / 10 / sqrt 2; at
     // fs / 16 it makes whole cycles. (200000 - 4096) / 2048 = 95.6: 95 moves, 96 segments.
     // Catches segments dropped or doubled between folded pieces, or a wrong average.
