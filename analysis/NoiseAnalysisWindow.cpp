@@ -25,8 +25,8 @@
 
 #include "analysis/AllanPage.h"
 #include "analysis/FileSpan.h"
-#include "app/BackgroundJob.h"
 #include "analysis/NoiseDensityText.h"
+#include "app/BackgroundJob.h"
 #include "app/Form1.h"
 #include "measure/Decoding.h"
 #include "measure/SampleBlock.h"
