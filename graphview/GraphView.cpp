@@ -34,11 +34,6 @@ constexpr double kDirectSamplesPerColumn = 2;
 constexpr double kMarkPixelsPerSample = 6;
 
 // Value axis zoom stops at a few units of the last digit the labels show.
-double minValueSpan(bool hex, int gainIndex)
-{
-    return hex ? 4 : 4 * std::pow(10.0, -MillivoltDecimals(gainIndex));
-}
-
 // A line limited to the band between y = top and y = bottom (lines outside
 // it entirely are dropped), so that a steep zoom never hands the painter
 // coordinates far beyond the surface.
@@ -138,7 +133,7 @@ void GraphView::ZoomValues(double factor, double y)
     if (!samples_)
         return;
     values_ = ZoomAxis(values_, fullValues_, 1 - y / height(), factor,
-                       minValueSpan(hex_, gainIndex_));
+                       MinValueSpan(hex_, gainIndex_));
     viewChanged();
 }
 

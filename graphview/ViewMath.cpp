@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "measure/Decoding.h"
+
 namespace {
 
 // Spans this close to the full one count as the full view (repeated zooming
@@ -90,4 +92,9 @@ std::vector<ColumnEnvelope> EnvelopeColumns(const double* values, int count, Axi
         col.hi = std::max(col.hi, v);
     }
     return out;
+}
+
+double MinValueSpan(bool hex, int gainIndex)
+{
+    return hex ? 4 : 4 * std::pow(10.0, -MillivoltDecimals(gainIndex));
 }

@@ -27,6 +27,10 @@ struct AxisRange {
 // view inside `full`; a view as wide as `full` is `full` exactly.
 AxisRange ZoomAxis(AxisRange view, AxisRange full, double anchor, double factor, double minSpan);
 
+// The narrowest value axis a zoom gives: four codes, or four units of the
+// last millivolt decimal shown at gain `gainIndex`.
+double MinValueSpan(bool hex, int gainIndex);
+
 // Moves `view` by `delta` (in the axis' own unit) and keeps it inside `full`.
 AxisRange PanAxis(AxisRange view, AxisRange full, double delta);
 

@@ -322,6 +322,7 @@ void LiveViewWindow::begin()
     filePath_.clear();
     fileGain_ = -1;
     selection_ = {0, 0};
+    valueView_.clear();
     showRecording();
     view_ = {0, 1};
     rebuildStatsLabels();
@@ -399,6 +400,7 @@ void LiveViewWindow::loaded()
     // Millivolts are shown with the decimals of the file's gain.
     fileGain_ = int(GainListEntries().indexOf(h.content.gainEntry));
     selection_ = {0, 0};
+    valueView_.clear();
     Chart->SetCursor(-1);
     rebuildStatsLabels();
     PauseButton->setChecked(true);
@@ -524,6 +526,44 @@ void LiveViewWindow::rebuildStatsLabels()
     }
 }
 
+AxisRange LiveViewWindow::ValueView(int field) const
+{
+    const auto it = valueView_.find(field);
+    return it == valueView_.end() ? AxisRange{} : it->second;
+}
+
+void LiveViewWindow::ZoomValues(int field, double factor, double anchor)
+{
+    const auto fitted = fittedValues_.find(field);
+    if (fitted == fittedValues_.end())
+        return;  // nothing drawn in that band yet
+    const AxisRange full = fitted->second;
+    const AxisRange now = ValueView(field).span() > 0 ? ValueView(field) : full;
+    const int gain = fileGain_ >= 0 ? fileGain_ : owner_->GainIndex;
+    const AxisRange next = ZoomAxis(now, full, anchor, factor, MinValueSpan(history_.Info().header.hex, gain));
+    if (next == full)
+        valueView_.erase(field);
+    else
+        valueView_[field] = next;
+    Chart->update();
+}
+
+void LiveViewWindow::PanValues(int field, double part)
+{
+    const auto fitted = fittedValues_.find(field);
+    const AxisRange now = ValueView(field);
+    if (fitted == fittedValues_.end() || !(now.span() > 0))
+        return;
+    valueView_[field] = PanAxis(now, fitted->second, part * now.span());
+    Chart->update();
+}
+
+void LiveViewWindow::ResetValues()
+{
+    valueView_.clear();
+    Chart->update();
+}
+
 QString LiveViewWindow::ReadoutText(qint64 index) const
 {
     if (!history_.HasStream() || index < 0 || index >= history_.Count())
@@ -628,6 +668,7 @@ LiveChart::LiveChart(LiveViewWindow* window) : QWidget(window), window_(window)
     setAccessibleName(QStringLiteral("リアルタイムのグラフ"));
     setAccessibleDescription(QStringLiteral(
         "一時停止中は + と - で拡大縮小、左右の矢印で移動、Home で全体、Shift を押しながらドラッグで範囲を選択。"
+        "Ctrl と + / - で値の軸を拡大縮小、Ctrl と上下の矢印で移動。"
         "Shift と左右の矢印で読み取り位置を 1 件ずつ移動"));
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);  // the readout follows the pointer
@@ -640,7 +681,7 @@ int LiveChart::Columns() const
     return std::max(1, width() - kLeft - kRight);
 }
 
-LiveChart::ValueAxis LiveChart::FitValues(double lo, double hi, bool hex)
+LiveChart::ValueAxis LiveChart::FitValues(double lo, double hi, bool hex, bool exact)
 {
     ValueAxis a;
     a.unit = hex ? QStringLiteral("コード") : QStringLiteral("mV");
@@ -651,6 +692,10 @@ LiveChart::ValueAxis LiveChart::FitValues(double lo, double hi, bool hex)
     double l = lo * a.scale, h = hi * a.scale;
     const double minStep = hex ? 1 : 1e-3 * a.scale;  // the board's last digit
     a.step = std::max(LiveViewWindow::NiceStep(h - l, 4), minStep);
+    if (exact) {
+        a.range = {lo, hi};
+        return a;
+    }
     if (h - l < a.step) {
         const double mid = (l + h) / 2;
         l = mid - a.step;
@@ -729,7 +774,12 @@ void LiveChart::paintEvent(QPaintEvent*)
             hi = any ? std::max(hi, c.hi) : c.hi;
             any = true;
         }
-        const ValueAxis axis = FitValues(lo, hi, h.Info().header.hex);
+        ValueAxis axis = FitValues(lo, hi, h.Info().header.hex);
+        if (any)
+            window_->fittedValues_[field] = axis.range;
+        const AxisRange zoomed = window_->ValueView(field);
+        if (any && zoomed.span() > 0)
+            axis = FitValues(zoomed.lo, zoomed.hi, h.Info().header.hex, true);
         p.setPen(channelColor(field));
         p.drawText(QRectF(plot.left() + 6, top + 2, plot.width() - 12, fm.height()), Qt::AlignLeft,
                    any ? QStringLiteral("CH%1 [%2]").arg(field).arg(axis.unit)
@@ -742,8 +792,8 @@ void LiveChart::paintEvent(QPaintEvent*)
         const double inner = bandH - 2 * pad;
         const int vd = decimalsFor(axis.step);
         p.setPen(ink);
-        for (double v = axis.range.lo * axis.scale; v <= axis.range.hi * axis.scale + axis.step / 2;
-             v += axis.step) {
+        for (double v = std::ceil(axis.range.lo * axis.scale / axis.step - 1e-9) * axis.step;
+             v <= axis.range.hi * axis.scale + axis.step * 1e-9; v += axis.step) {
             const double y = top + pad + PixelOfValue(axis.range, v / axis.scale, inner);
             p.drawLine(QPointF(plot.left() - 4, y), QPointF(plot.left(), y));
             p.drawText(QRectF(0, y - fm.height() / 2.0, kLeft - 6, fm.height()), Qt::AlignRight,
@@ -793,9 +843,33 @@ void LiveChart::leaveEvent(QEvent* event)
     QWidget::leaveEvent(event);
 }
 
+int LiveChart::bandAt(double y, double* anchor) const
+{
+    const std::vector<int> fields = window_->history_.Channels();
+    const double plotH = std::max(1, height() - kTop - kBottom);
+    if (fields.empty() || y < kTop || y >= kTop + plotH)
+        return -1;
+    const double bandH = plotH / double(fields.size());
+    const size_t k = std::min(fields.size() - 1, size_t((y - kTop) / bandH));
+    // The same inner band as painting: half a line of room above and below.
+    const double pad = fontMetrics().height() / 2.0 + 1;
+    const double inner = std::max(1.0, bandH - 2 * pad);
+    *anchor = std::clamp(1 - (y - kTop - bandH * double(k) - pad) / inner, 0.0, 1.0);
+    return fields[k];
+}
+
 void LiveChart::wheelEvent(QWheelEvent* event)
 {
     const double steps = event->angleDelta().y() / 120.0;
+    if (steps != 0 && (event->modifiers() & Qt::ControlModifier)) {
+        // The values of the band under the pointer, about the pointer.
+        double anchor = 0.5;
+        const int field = bandAt(event->position().y(), &anchor);
+        if (field >= 0)
+            window_->ZoomValues(field, std::pow(kZoomStep, steps), anchor);
+        event->accept();
+        return;
+    }
     if (steps == 0 || !window_->Paused())
         return;
     const double anchor = std::clamp((event->position().x() - kLeft) / Columns(), 0.0, 1.0);
@@ -813,6 +887,19 @@ void LiveChart::keyPressEvent(QKeyEvent* event)
         SetCursor(cursor_ < 0 ? from : from + (event->key() == Qt::Key_Left ? -1 : 1));
         return;
     }
+    if (event->modifiers() & Qt::ControlModifier) {
+        // Ctrl with + / -: the values of every band about their middle;
+        // with Up / Down: move them.
+        const int key = event->key();
+        for (int field : window_->history_.Channels()) {
+            if (key == Qt::Key_Plus || key == Qt::Key_Minus)
+                window_->ZoomValues(field, key == Qt::Key_Plus ? kZoomStep : 1 / kZoomStep, 0.5);
+            else if (key == Qt::Key_Up || key == Qt::Key_Down)
+                window_->PanValues(field, key == Qt::Key_Up ? kKeyPanPart : -kKeyPanPart);
+        }
+        if (key == Qt::Key_Plus || key == Qt::Key_Minus || key == Qt::Key_Up || key == Qt::Key_Down)
+            return;
+    }
     switch (event->key()) {
     case Qt::Key_Plus:
         window_->ZoomTime(kZoomStep, 0.5);
@@ -827,6 +914,7 @@ void LiveChart::keyPressEvent(QKeyEvent* event)
         window_->PanTime(kKeyPanPart);
         return;
     case Qt::Key_Home:
+        window_->ResetValues();
         window_->ZoomTime(1e-12, 0.5);  // as wide as it goes: the whole stream
         return;
     default:
@@ -845,6 +933,9 @@ void LiveChart::mousePressEvent(QMouseEvent* event)
     dragX_ = event->position().x();
     setFocus(Qt::MouseFocusReason);
     // Shift and a drag choose a span; Shift and a click alone clear it.
+    dragY_ = event->position().y();
+    double anchor = 0;
+    dragBand_ = bandAt(dragY_, &anchor);
     selecting_ = (event->modifiers() & Qt::ShiftModifier) && window_->Paused();
     if (selecting_) {
         selectFrom_ = recordAt(dragX_);
@@ -858,7 +949,16 @@ void LiveChart::mouseMoveEvent(QMouseEvent* event)
     const double at = recordAt(event->position().x());
     cursor_ = count > 0 && event->position().x() >= kLeft ? std::clamp<qint64>(std::llround(at), 0, count - 1) : -1;
     update();
-    if (!(event->buttons() & Qt::LeftButton) || !window_->Paused())
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    if (!selecting_ && dragBand_ >= 0 && window_->ValueView(dragBand_).span() > 0) {
+        // A zoomed band follows the pointer up and down.
+        const double bandH = double(std::max(1, height() - kTop - kBottom)) / double(window_->history_.Channels().size());
+        const double dy = event->position().y() - dragY_;
+        dragY_ = event->position().y();
+        window_->PanValues(dragBand_, dy / std::max(1.0, bandH - fontMetrics().height() - 2));
+    }
+    if (!window_->Paused())
         return;
     if (selecting_) {
         window_->Select({selectFrom_, recordAt(event->position().x())});

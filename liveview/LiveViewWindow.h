@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -57,6 +58,16 @@ public:
     // the history keeps reads as the extremes of its bucket ("CH0 0 – 3").
     // Empty outside the stream.
     QString ReadoutText(qint64 index) const;
+
+    // The value axis of channel `field`'s band: fitted to what is visible
+    // (an empty range) until zoomed. factor > 1 zooms in about `anchor` (0 =
+    // bottom, 1 = top of the band), within the fitted range; zoomed out to
+    // all of it the band fits itself again. Pan moves a zoomed band by a
+    // part of its height. ResetValues fits every band again.
+    AxisRange ValueView(int field) const;
+    void ZoomValues(int field, double factor, double anchor);
+    void PanValues(int field, double part);
+    void ResetValues();
 
     // One line per channel: what the statistics labels read.
     QStringList StatsLines() const;
@@ -145,6 +156,9 @@ private:
     QString filePath_;  // the opened file; empty for a stream
     int fileGain_ = -1; // the opened file's gain (millivolt decimals); -1: the main window's
     AxisRange selection_{0, 0};
+    // Per channel: the zoomed value range, and the fitted one last drawn.
+    std::map<int, AxisRange> valueView_;
+    std::map<int, AxisRange> fittedValues_;
     std::unique_ptr<Load> load_;  // a file being read
     std::unique_ptr<BackgroundJob> loadJob_;  // reads it
     friend class LiveChart;
@@ -163,7 +177,8 @@ public:
         QString unit;
         double scale = 1;
     };
-    static ValueAxis FitValues(double lo, double hi, bool hex);
+    // `exact`: the range as given (a zoomed band), not widened to round ticks.
+    static ValueAxis FitValues(double lo, double hi, bool hex, bool exact = false);
     int Columns() const;
     // The record under the readout cursor (-1: none). The pointer moves it,
     // as do Shift + Left / Right one record at a time.
@@ -180,9 +195,14 @@ protected:
 
 private:
     double recordAt(double x) const;  // record index under a point's x
+    // The band under a point's y: its channel (-1: none) and the point's
+    // place in it (0 = bottom, 1 = top).
+    int bandAt(double y, double* anchor) const;
     LiveViewWindow* window_;
     double dragX_ = 0;
     bool selecting_ = false;
     qint64 cursor_ = -1;
+    int dragBand_ = -1;    // channel whose values a drag pans
+    double dragY_ = 0;
     double selectFrom_ = 0;  // record index where a Shift drag began
 };

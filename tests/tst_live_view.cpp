@@ -428,7 +428,9 @@ QString writeDataFile(const QTemporaryDir& dir, const QByteArray& gain, const QB
 // worker runs (std::terminate on a joinable thread), millivolts of an
 // opened file shown with the main window's gain instead of the file's, and a
 // readout of the wrong record or one that makes up a single value where the
-// history keeps only a bucket's extremes.
+// history keeps only a bucket's extremes, and a value zoom or pan that leaves
+// the fitted range, goes below the graph's least span, or never gives the
+// band back to fitting.
 void TestLiveView::fileSpanAnalysis()
 {
     QTemporaryDir dir;
@@ -467,6 +469,22 @@ void TestLiveView::fileSpanAnalysis()
     QTest::keyClick(v->Chart, Qt::Key_Right, Qt::ShiftModifier);  // the middle of 0 .. 5
     QTest::keyClick(v->Chart, Qt::Key_Right, Qt::ShiftModifier);
     QCOMPARE(v->Chart->Cursor(), qint64(4));
+    // Values: CH0 1 .. 6 fit 0 .. 6 (ticks of 2), CH1 16 .. 96 fit 0 .. 100.
+    v->show();
+    v->Chart->repaint();
+    QCOMPARE(v->ValueView(0), AxisRange{});
+    QTest::keyClick(v->Chart, Qt::Key_Plus, Qt::ControlModifier);  // 1.25 about the middle
+    QCOMPARE(v->ValueView(1), (AxisRange{10, 90}));
+    QTest::keyClick(v->Chart, Qt::Key_Home);
+    QVERIFY(v->ValueView(0) == AxisRange{} && v->ValueView(1) == AxisRange{});
+    v->ZoomValues(1, 2, 0.5);
+    QCOMPARE(v->ValueView(1), (AxisRange{25, 75}));
+    v->PanValues(1, 1);  // up by its height, stopping at the top of the fitted range
+    QCOMPARE(v->ValueView(1), (AxisRange{50, 100}));
+    v->ZoomValues(1, 0.25, 0.5);  // out past all of it: fitted again
+    QCOMPARE(v->ValueView(1), AxisRange{});
+    v->ZoomValues(0, 2, 0.5);  // 6 / 2 = 3 codes is below the graph's least span, 4
+    QCOMPARE(v->ValueView(0), (AxisRange{1, 5}));
 
     // Positions 1.4 .. 4.2 hold records 2, 3 and 4.
     v->Select({4.2, 1.4});
