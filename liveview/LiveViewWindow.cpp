@@ -77,7 +77,9 @@ QColor channelColor(int field)
 struct LiveViewWindow::Load : RecordSink {
     QString path;
     DataFileReader reader;
-    History history;
+    // The pace of reading says nothing about the stream the file holds: a
+    // slow disk must not mark stalls in it, so arrival times are all one.
+    History history{[] { return qint64(0); }};
     const std::atomic<bool>* cancel = nullptr;
     std::atomic<qint64> rows{0};
     bool ok = false;
