@@ -113,7 +113,8 @@ Spectrum ComputeSpectrum(const std::vector<double>& values, double sampleRate, b
 }
 
 Spectrum SpectrumFromDensity(const std::vector<double>& psd, int segments, double sampleRate, bool hexCodes,
-                             const std::vector<double>* block, double blockMean)
+                             const std::vector<double>* block, double blockMean,
+                             const std::vector<double>* sineDensity)
 {
     Spectrum sp;
     const int bins = int(psd.size());
@@ -236,6 +237,8 @@ Spectrum SpectrumFromDensity(const std::vector<double>& psd, int segments, doubl
         const double top = std::pow(10.0, sp.peaks[0].level / 10) * reference;
         if (block && top > total * kDominantShare)
             sp.sine = ComputeSineFigures(*block, blockMean, fs, len, sp.peaks[0].frequency, reference);
+        else if (sineDensity && top > total * kDominantShare)
+            sp.sine = SineFiguresFromDensity(*sineDensity, fs, len, sp.peaks[0].frequency, reference);
     }
     return sp;
 }

@@ -79,11 +79,19 @@ std::vector<double> HannWindow(int len);
 // WelchDensity gives it) averaged over `segments` segments: levels in dB,
 // noise floor, resolution bandwidth, the tones above the floor and, given
 // the block the density came from (with its mean), the sine test. A span
-// averaged piece by piece has no block to give and no sine test.
+// averaged piece by piece gives instead the Blackman-Harris density of the
+// same segments (`sineDensity`) for the sine test, or nothing for none.
 Spectrum SpectrumFromDensity(const std::vector<double>& psd, int segments, double sampleRate, bool hexCodes,
-                             const std::vector<double>* block = nullptr, double blockMean = 0);
+                             const std::vector<double>* block = nullptr, double blockMean = 0,
+                             const std::vector<double>* sineDensity = nullptr);
 
 // The sine test of a tone near `toneHz` (SineFigures.cpp). Not present when the
 // segment is too short to hold the tone's and the harmonics' bins apart.
 SineFigures ComputeSineFigures(const std::vector<double>& values, double mean, double sampleRate,
                                int segmentLength, double toneHz, double reference);
+// The same from a Welch density with BlackmanHarrisWindow(segmentLength)
+// (bins 0 .. segmentLength/2), for a span averaged piece by piece.
+SineFigures SineFiguresFromDensity(std::vector<double> density, double sampleRate, int segmentLength,
+                                   double toneHz, double reference);
+// The sine test's window: 7-term Blackman-Harris, periodic, `len` samples.
+std::vector<double> BlackmanHarrisWindow(int len);

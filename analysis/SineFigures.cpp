@@ -25,15 +25,10 @@ double decibels(double ratio) { return 10 * std::log10(ratio); }
 
 } // namespace
 
-SineFigures ComputeSineFigures(const std::vector<double>& values, double mean, double sampleRate,
-                               int len, double toneHz, double reference)
+std::vector<double> BlackmanHarrisWindow(int len)
 {
-    SineFigures f;
-    const int bins = len / 2 + 1;
-    if (len < 2 || !(sampleRate > 0) || bins < 4 * kHalfWidth + kMinNoiseBins)
-        return f;
     // cos(j x) from cos(x) by the Chebyshev recurrence: one cosine a sample.
-    std::vector<double> window(size_t(len), 0.0);
+    std::vector<double> window(size_t(std::max(len, 0)), 0.0);
     for (int i = 0; i < len; ++i) {
         const double c1 = std::cos(2 * kPi * i / len);
         double previous = 1, current = c1;
@@ -46,9 +41,27 @@ SineFigures ComputeSineFigures(const std::vector<double>& values, double mean, d
         }
         window[size_t(i)] = w;
     }
-    std::vector<double> power = WelchDensity(values.data(), values.size(), mean, sampleRate, window, nullptr);
-    if (power.empty())
-        return f;  // fewer values than one segment
+    return window;
+}
+
+SineFigures ComputeSineFigures(const std::vector<double>& values, double mean, double sampleRate,
+                               int len, double toneHz, double reference)
+{
+    const int bins = len / 2 + 1;
+    if (len < 2 || !(sampleRate > 0) || bins < 4 * kHalfWidth + kMinNoiseBins)
+        return SineFigures();
+    return SineFiguresFromDensity(
+        WelchDensity(values.data(), values.size(), mean, sampleRate, BlackmanHarrisWindow(len), nullptr),
+        sampleRate, len, toneHz, reference);
+}
+
+SineFigures SineFiguresFromDensity(std::vector<double> power, double sampleRate, int len, double toneHz,
+                                   double reference)
+{
+    SineFigures f;
+    const int bins = len / 2 + 1;
+    if (len < 2 || !(sampleRate > 0) || bins < 4 * kHalfWidth + kMinNoiseBins || int(power.size()) != bins)
+        return f;  // fewer values than one segment, or too short a segment
     const double df = sampleRate / len;
     for (double& p : power)
         p *= df;  // power per bin

@@ -42,7 +42,8 @@ void merge(Moments& a, const NoiseStats& b)
 // Adds the Welch density of the segments that start in values[0, n) and
 // end in it, at whole multiples of the half segment, to `sum` (weighted by
 // their number) and `segments`; returns where the next segment starts.
-size_t addSegments(const double* v, size_t n, double rate, std::vector<double>& sum, int& segments)
+size_t addSegments(const double* v, size_t n, double rate, std::vector<double>& sum, int& segments,
+                   std::vector<double>* sineSum)
 {
     const size_t used = n / kHop * kHop;
     if (used < size_t(kMaxSegment))
@@ -59,6 +60,15 @@ size_t addSegments(const double* v, size_t n, double rate, std::vector<double>& 
         for (size_t k = 0; k < psd.size(); ++k)
             sum[k] += psd[k] * added;
         segments += added;
+        if (sineSum) {
+            // The same segments through the sine test's window.
+            static const std::vector<double> sineWindow = BlackmanHarrisWindow(kMaxSegment);
+            const std::vector<double> bh = WelchDensity(v, used, mean, rate, sineWindow, nullptr);
+            if (sineSum->empty())
+                sineSum->assign(bh.size(), 0.0);
+            for (size_t k = 0; k < bh.size() && k < sineSum->size(); ++k)
+                (*sineSum)[k] += bh[k] * added;
+        }
     }
     return size_t(added) * kHop;
 }
@@ -67,7 +77,7 @@ size_t addSegments(const double* v, size_t n, double rate, std::vector<double>& 
 // it each time it reaches kFoldValues (so the pieces do not depend on how the
 // values came in) and keeping the values from the next segment start on.
 void addToTail(std::vector<double>& tail, const double* v, size_t n, double rate, std::vector<double>& sum,
-               int& segments)
+               int& segments, std::vector<double>* sineSum)
 {
     while (n > 0) {
         const size_t take = std::min(n, kFoldValues - tail.size());
@@ -75,7 +85,7 @@ void addToTail(std::vector<double>& tail, const double* v, size_t n, double rate
         v += take;
         n -= take;
         if (tail.size() == kFoldValues) {
-            const size_t next = addSegments(tail.data(), tail.size(), rate, sum, segments);
+            const size_t next = addSegments(tail.data(), tail.size(), rate, sum, segments, sineSum);
             tail.erase(tail.begin(), tail.begin() + std::ptrdiff_t(next));
         }
     }
@@ -202,7 +212,8 @@ void SpanAnalysis::fold(const std::vector<double>& values)
     foldStats(values);
     if (wantSpectrum_) {
         allan_.Add(values.data(), values.size());
-        addToTail(spectrumTail_, values.data(), values.size(), rate_, psdSum_, segments_);
+        addToTail(spectrumTail_, values.data(), values.size(), rate_, psdSum_, segments_,
+                  sineTest_ ? &sineSum_ : nullptr);
     }
 }
 
@@ -210,6 +221,10 @@ void SpanAnalysis::Add(double v)
 {
     if (block_.size() == size_t(kSampleCapacity)) {
         settle();
+        // A span whose first block is a sine test's signal gets the sine
+        // test's density summed beside the spectrum's (twice the transforms).
+        if (!folded_ && wantSpectrum_)
+            sineTest_ = ComputeSpectrum(block_, rate_, hex_).sine.present;
         folding_.swap(block_);
         block_.clear();
         block_.reserve(size_t(kSampleCapacity));
@@ -303,13 +318,17 @@ Spectrum SpanAnalysis::ComputedSpectrum() const
     std::vector<double> psd = psdSum_;
     int segments = segments_;
     std::vector<double> tail = spectrumTail_;
-    addToTail(tail, block_.data(), block_.size(), rate_, psd, segments);
-    addSegments(tail.data(), tail.size(), rate_, psd, segments);
+    std::vector<double> sine = sineSum_;
+    std::vector<double>* sineSum = sineTest_ ? &sine : nullptr;
+    addToTail(tail, block_.data(), block_.size(), rate_, psd, segments, sineSum);
+    addSegments(tail.data(), tail.size(), rate_, psd, segments, sineSum);
     if (segments == 0)
         return Spectrum();
     for (double& p : psd)
         p /= segments;
-    return SpectrumFromDensity(psd, segments, rate_, hex_);
+    for (double& p : sine)
+        p /= segments;
+    return SpectrumFromDensity(psd, segments, rate_, hex_, nullptr, 0, sineSum);
 }
 
 std::vector<AllanPoint> SpanAnalysis::ComputedAllan() const

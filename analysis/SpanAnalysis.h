@@ -14,7 +14,9 @@
 // - spectrum: segments of kMaxSegment samples, half overlapping, over the
 //   whole span (pieces of 64 segments, each minus its own mean, so a slow
 //   drift over hours does not leak into the low bins), averaged; the floor
-//   and tones as for a block, no sine test (it needs the values);
+//   and tones as for a block; when the first block shows a sine test's
+//   signal, the same segments through the sine test's window too, for the
+//   sine figures of the whole span;
 // - Allan deviation: the running sums of the overlapping estimator for
 //   clusters of 1, 2, 4, ... kMaxAllanCluster values, from a ring of the
 //   last 2 kMaxAllanCluster prefix sums; larger clusters (up to 2^30
@@ -92,6 +94,10 @@ private:
     std::vector<double> psdSum_;
     int segments_ = 0;
     std::vector<double> spectrumTail_; // values after the last folded segment start
+    // The sine test of a folded span: whether its first block had one, and
+    // the Blackman-Harris density of the same segments, summed.
+    bool sineTest_ = false;
+    std::vector<double> sineSum_;
     // Allan deviation of a folded span.
     struct AllanSums {
         double offset = 0;           // the first block's mean, taken from every value

@@ -73,6 +73,7 @@ private slots:
     void spectrum();
     void longSpan_data();
     void longSpan();
+    void longSpanSine();
     void allan_data();
     void allan();
     void sine_data();
@@ -460,6 +461,27 @@ void TstAnalysis::longSpan()
                      && std::fabs(a.back().deviation - allan[1]) <= 1e-9 * allan[1],
                  qPrintable(QStringLiteral("%1 %2").arg(a.front().deviation, 0, 'g', 17).arg(a.back().deviation, 0, 'g', 17)));
         QCOMPARE(a.back().tau, allan[2]);
+    }
+}
+
+// A sine of 2^23 / 10 codes at fs / 16 plus Gaussian noise of 100 codes,
+// rounded to codes: SNR = 10 log10((838860.8^2 / 2) / (100^2 + 1/12)) =
+// 75.463 dB, whether 65535 values or 200000 of them give it.
+// Catches a long span's sine test missing, or its density averaged with the
+// wrong weight or from other segments than the spectrum's.
+void TstAnalysis::longSpanSine()
+{
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0, 100);
+    const double expected = 10 * std::log10(838860.8 * 838860.8 / 2 / (10000 + 1.0 / 12));
+    for (int n : {65535, 200000}) {
+        SpanAnalysis span(true, 1024, false, true);
+        for (int i = 0; i < n; ++i)
+            span.Add(8388608 + std::round(838860.8 * std::sin(2 * M_PI * i / 16) + noise(random)));
+        const Spectrum sp = span.ComputedSpectrum();
+        QVERIFY2(sp.sine.present, qPrintable(QString::number(n)));
+        QVERIFY2(std::fabs(sp.sine.snr - expected) < 0.15,
+                 qPrintable(QStringLiteral("%1 values: SNR %2, %3 expected").arg(n).arg(sp.sine.snr).arg(expected)));
     }
 }
 
