@@ -296,14 +296,8 @@ void NoiseAnalysisWindow::spanDone()
     channels_ = std::move(done->channels);
     hex_ = r.header.content.hex;
     sampleRate_ = r.header.samplesPerSecond;
-    QStringList names;
-    for (const Channel& c : channels_)
-        names << c.name;
     QString text = name + QStringLiteral(" / 記録 %1 – %2 (%3 個) / ").arg(r.first).arg(r.last).arg(r.last - r.first + 1)
-                   + names.join(QStringLiteral(", ")) + QStringLiteral(" / ")
-                   + (sampleRate_ > 0 ? r.header.content.rateEntry : QStringLiteral("データレート不明"))
-                   + QStringLiteral(" / ")
-                   + (hex_ ? QStringLiteral("バイナリデータ [digit]") : QStringLiteral("mVデータ [mV]"));
+                   + channelNames() + QStringLiteral(" / ") + rateAndFormat(r.header.content.rateEntry);
     for (const Channel& c : channels_)
         if (c.histogramOverflow)
             text += QStringLiteral(" / ") + c.name + QStringLiteral(": 値の種類が %1 を超えるためヒストグラムはありません")
@@ -311,6 +305,20 @@ void NoiseAnalysisWindow::spanDone()
     Summary->setText(text);
     showChannels();
     emit Updated();
+}
+
+QString NoiseAnalysisWindow::channelNames() const
+{
+    QStringList names;
+    for (const Channel& c : channels_)
+        names << c.name;
+    return names.join(QStringLiteral(", "));
+}
+
+QString NoiseAnalysisWindow::rateAndFormat(const QString& rateText) const
+{
+    return (sampleRate_ > 0 ? rateText : QStringLiteral("データレート不明")) + QStringLiteral(" / ")
+           + (hex_ ? QStringLiteral("バイナリデータ [digit]") : QStringLiteral("mVデータ [mV]"));
 }
 
 void NoiseAnalysisWindow::showChannels()
@@ -381,14 +389,8 @@ void NoiseAnalysisWindow::Refresh()
     if (channels_.empty()) {
         Summary->setText(QStringLiteral("ブロックがありません。測定が終わると表示します。"));
     } else {
-        QStringList names;
-        for (const Channel& c : channels_)
-            names << c.name;
-        QString text = names.join(QStringLiteral(", ")) + QStringLiteral(" / ") + QString::number(count)
-                       + QStringLiteral(" 個 / ")
-                       + (sampleRate_ > 0 ? owner_->MeasuredRate : QStringLiteral("データレート不明"))
-                       + QStringLiteral(" / ")
-                       + (hex_ ? QStringLiteral("バイナリデータ [digit]") : QStringLiteral("mVデータ [mV]"));
+        QString text = channelNames() + QStringLiteral(" / ") + QString::number(count) + QStringLiteral(" 個 / ")
+                       + rateAndFormat(owner_->MeasuredRate);
         if (owner_->RecvCount < owner_->SampleCount)
             text += QStringLiteral(" / 途中で止まったブロック");
         for (const Channel& c : channels_)

@@ -95,6 +95,9 @@ private:
     void spanDone();
     void showSpanProgress();
     void showChannels();
+    // Summary pieces: "CH0, CH1" and "1200sps / バイナリデータ [digit]".
+    QString channelNames() const;
+    QString rateAndFormat(const QString& rateText) const;
     void scheduleRefresh();
     void showStats();
     void showHistograms();

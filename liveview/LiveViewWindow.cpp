@@ -528,6 +528,11 @@ void LiveViewWindow::rebuildStatsLabels()
     }
 }
 
+int LiveViewWindow::gainIndex() const
+{
+    return fileGain_ >= 0 ? fileGain_ : owner_->GainIndex;
+}
+
 AxisRange LiveViewWindow::ValueView(int field) const
 {
     const auto it = valueView_.find(field);
@@ -541,7 +546,7 @@ void LiveViewWindow::ZoomValues(int field, double factor, double anchor)
         return;  // nothing drawn in that band yet
     const AxisRange full = fitted->second;
     const AxisRange now = ValueView(field).span() > 0 ? ValueView(field) : full;
-    const int gain = fileGain_ >= 0 ? fileGain_ : owner_->GainIndex;
+    const int gain = gainIndex();
     const AxisRange next = ZoomAxis(now, full, anchor, factor, MinValueSpan(history_.Info().header.hex, gain));
     if (next == full)
         valueView_.erase(field);
@@ -571,7 +576,7 @@ QString LiveViewWindow::ReadoutText(qint64 index) const
     if (!history_.HasStream() || index < 0 || index >= history_.Count())
         return {};
     const bool hex = history_.Info().header.hex;
-    const int gain = fileGain_ >= 0 ? fileGain_ : owner_->GainIndex;
+    const int gain = gainIndex();
     auto text = [&](double v) { return hex ? number(v, 0) : MillivoltText(v, gain); };
     QStringList parts{QStringLiteral("#%1").arg(index)};
     const double rate = history_.Info().samplesPerSecond;
@@ -593,7 +598,7 @@ QStringList LiveViewWindow::StatsLines() const
 {
     QStringList lines;
     const bool hex = history_.Info().header.hex;
-    const int gain = fileGain_ >= 0 ? fileGain_ : owner_->GainIndex;
+    const int gain = gainIndex();
     for (int field : history_.Channels()) {
         const SpanStats s = history_.Stats(field, view_.lo, view_.hi);
         QString line = QStringLiteral("CH%1").arg(field);
@@ -761,11 +766,11 @@ void LiveChart::paintEvent(QPaintEvent*)
     }
 
     const std::vector<int> fields = h.Channels();
-    const double bandH = double(plot.height()) / double(fields.size());
     std::vector<QLineF> lines;
     for (size_t k = 0; k < fields.size(); ++k) {
         const int field = fields[k];
-        const double top = plot.top() + bandH * double(k);
+        const Band b = band(k, fields.size());
+        const double top = b.top, bandH = b.height, pad = b.pad, inner = b.inner;
         const std::vector<ColumnEnvelope> env = h.Envelope(field, view, plot.width());
         double lo = 0, hi = 0;
         bool any = false;
@@ -788,10 +793,6 @@ void LiveChart::paintEvent(QPaintEvent*)
                        : QStringLiteral("CH%1").arg(field));
         if (!any)
             continue;
-        // Half a line of room above and below, so the labels of two bands
-        // never meet.
-        const double pad = fm.height() / 2.0 + 1;
-        const double inner = bandH - 2 * pad;
         const int vd = decimalsFor(axis.step);
         p.setPen(ink);
         for (double v = std::ceil(axis.range.lo * axis.scale / axis.step - 1e-9) * axis.step;
@@ -845,18 +846,25 @@ void LiveChart::leaveEvent(QEvent* event)
     QWidget::leaveEvent(event);
 }
 
+LiveChart::Band LiveChart::band(size_t k, size_t bands) const
+{
+    Band b;
+    b.height = double(std::max(1, height() - kTop - kBottom)) / double(std::max<size_t>(bands, 1));
+    b.top = kTop + b.height * double(k);
+    b.pad = fontMetrics().height() / 2.0 + 1;
+    b.inner = std::max(1.0, b.height - 2 * b.pad);
+    return b;
+}
+
 int LiveChart::bandAt(double y, double* anchor) const
 {
     const std::vector<int> fields = window_->history_.Channels();
     const double plotH = std::max(1, height() - kTop - kBottom);
     if (fields.empty() || y < kTop || y >= kTop + plotH)
         return -1;
-    const double bandH = plotH / double(fields.size());
-    const size_t k = std::min(fields.size() - 1, size_t((y - kTop) / bandH));
-    // The same inner band as painting: half a line of room above and below.
-    const double pad = fontMetrics().height() / 2.0 + 1;
-    const double inner = std::max(1.0, bandH - 2 * pad);
-    *anchor = std::clamp(1 - (y - kTop - bandH * double(k) - pad) / inner, 0.0, 1.0);
+    const size_t k = std::min(fields.size() - 1, size_t((y - kTop) / (plotH / double(fields.size()))));
+    const Band b = band(k, fields.size());
+    *anchor = std::clamp(1 - (y - b.top - b.pad) / b.inner, 0.0, 1.0);
     return fields[k];
 }
 
@@ -955,10 +963,9 @@ void LiveChart::mouseMoveEvent(QMouseEvent* event)
         return;
     if (!selecting_ && dragBand_ >= 0 && window_->ValueView(dragBand_).span() > 0) {
         // A zoomed band follows the pointer up and down.
-        const double bandH = double(std::max(1, height() - kTop - kBottom)) / double(window_->history_.Channels().size());
         const double dy = event->position().y() - dragY_;
         dragY_ = event->position().y();
-        window_->PanValues(dragBand_, dy / std::max(1.0, bandH - fontMetrics().height() - 2));
+        window_->PanValues(dragBand_, dy / band(0, window_->history_.Channels().size()).inner);
     }
     if (!window_->Paused())
         return;

@@ -133,6 +133,7 @@ private:
     struct Load;
     void cancelLoad();
     void loaded();
+    int gainIndex() const;  // the opened file's gain, else the main window's
     void showRecording();
     void begin();
     void records(int first, int count);
@@ -195,6 +196,14 @@ protected:
 
 private:
     double recordAt(double x) const;  // record index under a point's x
+    // Band k of `bands`: where it starts and how tall it is, and within it
+    // the part the values are drawn in (half a line of room above and below,
+    // so the labels of two bands never meet).
+    struct Band {
+        double top = 0, height = 0;
+        double pad = 0, inner = 1;
+    };
+    Band band(size_t k, size_t bands) const;
     // The band under a point's y: its channel (-1: none) and the point's
     // place in it (0 = bottom, 1 = top).
     int bandAt(double y, double* anchor) const;
